@@ -1,0 +1,28 @@
+#pragma once
+// File-system boundary. Paths are stored and compared in the backslash form; at the
+// file-system boundary every backslash becomes '/'.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::platform {
+
+// The path as the operating system sees it (backslashes turned into '/').
+std::string toOsPath(std::string_view stored);
+
+// A path is absolute when its second character is ':' or its first is '/' or '\'.
+bool isAbsolutePath(std::string_view stored);
+
+bool pathExists(std::string_view stored);
+bool isDirectory(std::string_view stored);
+
+// Names of the subfolders of a folder, in the order the file system lists them
+// ("." and ".." excluded). Empty when the folder cannot be read.
+std::vector<std::string> listSubfolders(std::string_view storedFolder);
+
+// Opens a file for binary reading or writing; null on failure.
+std::FILE* openRead(std::string_view stored);
+std::FILE* openWrite(std::string_view stored);
+
+}  // namespace corvane::platform
