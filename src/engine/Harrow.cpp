@@ -6,7 +6,7 @@
 
 namespace corvane {
 
-Harrow::Harrow() : patches(new PatchRecord[kNumPrograms]) {
+Harrow::Harrow() : patches(new PatchRecord[kNumPrograms]), rack(random) {
     fillPatchStore(patches.get(), kNumPrograms);
 }
 
@@ -26,11 +26,12 @@ void Harrow::runArpeggiator(int) {}
 void Harrow::beginBlock() {}
 void Harrow::renderVoices(int, float*, float*, float*, float*, int) {}
 void Harrow::updateGlobalModulation() {}
-void Harrow::processEffects(int, float**, const int32_t*, float) {}
-void Harrow::advanceEffectPhase(int) {}
+void Harrow::processEffects(int frames, float** io, const int32_t* effectOrder, float t) {
+    rack.process(frames, io, effectOrder, t, delayModulation);
+}
+void Harrow::advanceEffectPhase(int frames) {
+    delayModulation.phase += delayModulation.phaseIncrement * static_cast<uint32_t>(frames);
+}
 void Harrow::applyMasterGain(int, float**) {}
-void Harrow::selectProgram(int program) { currentProgram = program & 127; }
-void Harrow::loadFromPath(const char*) {}
-void Harrow::setBankFolder(const char*) {}
 
 }  // namespace corvane

@@ -11,6 +11,7 @@
 #include "content/SampleMap.h"
 #include "engine/Random.h"
 #include "fx/DelayModulation.h"
+#include "fx/EffectRack.h"
 #include "fx/Module.h"
 #include "shell/PatchRecord.h"
 
@@ -92,6 +93,8 @@ public:
     uint8_t anyKeyDown = 0;
 
     Random random;
+    EffectRack rack;
+    DelayModulation delayModulation;
 };
 
 }  // namespace corvane
