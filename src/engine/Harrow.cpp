@@ -20,6 +20,7 @@ void Harrow::recallPatch() {
     for (int i = 0; i < kStoredSlots; ++i) setParameter(i, currentPatch().slots[i]);
 }
 void Harrow::applyProgram() {}
+void Harrow::clearSampleMap() { map.clear(); }
 void Harrow::noteOn(int, int) {}
 void Harrow::noteOff(int) {}
 void Harrow::runArpeggiator(int) {}

@@ -50,6 +50,8 @@ public:
     void applyMasterGain(int frames, float** outputs);
 
     // loader (control threads, under the hand-over)
+    // Empties the sample map and returns every voice to its silent initial state.
+    void clearSampleMap();
     void selectProgram(int program);
     void loadFromPath(const char* path);
     void setBankFolder(const char* path);
@@ -67,6 +69,8 @@ public:
     int bendRangeUp = 2;
     int bendRangeDown = 2;
     int voiceCount = 12;
+    // Effect rack slot order; the default order 0..5 is restored by applyProgram.
+    int32_t effectOrder[6] = {0, 1, 2, 3, 4, 5};
 
     // Host facts the plug-in keeps current.
     double tempo = 120.0;
