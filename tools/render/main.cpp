@@ -371,8 +371,11 @@ RenderResult render(Plugin& p, const MidiSong& song, const Options& o) {
     info.samplerate = static_cast<int>(o.rate);
     info.channels = 2;
     info.format = SF_FORMAT_WAV | o.format;
+    if (!sf_format_check(&info)) fail("libsndfile cannot write this format at this rate");
     SNDFILE* file = sf_open(o.out.c_str(), SFM_WRITE, &info);
     if (!file) fail("cannot write " + o.out + ": " + sf_strerror(nullptr));
+    // No PEAK chunk: it carries a time stamp, and the same render must give the same bytes.
+    sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
     vst::AEffect* e = p.effect();
