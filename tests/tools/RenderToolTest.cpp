@@ -58,7 +58,9 @@ class RenderTool : public ::testing::Test {
     ToolRun run(const std::vector<std::string>& args) {
         std::string cmd = "cd ";
         cmd += quote(dir.string());
-        cmd += " && ";
+        cmd += " && HOME=";  // third-party plug-ins keep their settings in the test's folder
+        cmd += quote(dir.string());
+        cmd += ' ';
         cmd += quote(CORVANE_RENDER_PATH);
         for (const std::string& a : args) {
             cmd += ' ';
