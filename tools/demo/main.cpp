@@ -143,6 +143,22 @@ std::vector<float> hat(uint32_t seed) {
     return out;
 }
 
+// A steady tone for the voice benchmark: 200 periods of 168 frames (262.5 Hz, close to C4),
+// so that looping the whole sample is seamless.
+constexpr int kSustainPeriod = 168;
+constexpr int kSustainFrames = 200 * kSustainPeriod;
+std::vector<float> sustainTone() {
+    std::vector<float> out(kSustainFrames);
+    for (int i = 0; i < kSustainFrames; ++i) {
+        double v = 0.0;
+        for (int k = 1; k <= 12; ++k)
+            v += std::sin(2.0 * kPi * k * i / kSustainPeriod) / (k * k * 0.5 + 0.5);
+        out[static_cast<size_t>(i)] = static_cast<float>(v);
+    }
+    normalise(out, 0.5f);
+    return out;
+}
+
 bool writeWav(const fs::path& path, const std::vector<float>& samples) {
     SF_INFO info{};
     info.samplerate = kRate;
@@ -227,6 +243,17 @@ std::vector<uint8_t> song() {
     return corvane::render::buildMidiFile(q, {{0, 108.0}, {16u * q, 116.0}}, ev);
 }
 
+// Forty notes held for 20 seconds (40 quarters at 120 BPM): every playing voice busy.
+std::vector<uint8_t> fortyVoices() {
+    const int q = 480;
+    std::vector<corvane::render::MidiWriteEvent> ev;
+    for (int key = 40; key < 80; ++key) {
+        ev.push_back({0, 0x90, static_cast<uint8_t>(key), 100});
+        ev.push_back({40u * q, 0x80, static_cast<uint8_t>(key), 0});
+    }
+    return corvane::render::buildMidiFile(q, {{0, 120.0}}, ev);
+}
+
 // Slot values of the demo program on top of the plug-in's init patch. Switches and
 // modulation matrix rows live in stored slots beyond the host parameters.
 struct SlotValue {
@@ -260,11 +287,17 @@ const SlotValue kDemoSlots[] = {
     {131, 15.0f},  // row 4: LFO 3 ...
     {163, 0.53f},  // ... amount +0.06 ...
     {195, 2.0f},   // ... to Pitch Fine
+    {321, 1.0f},   // Poly: all 40 voices
+};
+const SlotValue kSustainSlots[] = {
+    {321, 1.0f},  // Poly: all 40 voices
 };
 
-// The demo program: the plug-in's own program chunk (init patch), with the demo's slot
-// values, name and instrument written into its patch record.
-bool writeProgram(const std::string& pluginPath, const fs::path& dir) {
+// A program file: the plug-in's own program chunk (init patch), with the given slot values,
+// name and instrument written into its patch record.
+template <size_t N>
+bool writeProgram(const std::string& pluginPath, const fs::path& dir, const char* name,
+                  const SlotValue (&slots)[N], const char* instrument, const char* fxpName) {
     std::string error;
     auto plugin = corvane::testhost::Plugin::load(pluginPath, &error);
     if (!plugin) {
@@ -276,24 +309,23 @@ bool writeProgram(const std::string& pluginPath, const fs::path& dir) {
     constexpr size_t kRecord = 40, kSlots = kRecord + 512, kFolder = kRecord + 11560,
                      kFile = kRecord + 12560, kSize = kRecord + 12780;
     if (chunk.size() != kSize) {
-        std::fprintf(stderr, "corvane-demo: the plug-in gave no program chunk; no demo.fxp\n");
+        std::fprintf(stderr, "corvane-demo: the plug-in gave no program chunk; no %s\n", fxpName);
         return true;  // the demo still renders from the SFZ alone
     }
-    for (const SlotValue& s : kDemoSlots)
+    for (const SlotValue& s : slots)
         std::memcpy(&chunk[kSlots + 4 * s.slot], &s.value, 4);
-    const char name[] = "Demo Pluck Kit";
     std::memset(&chunk[kRecord], 0, 32);
-    std::memcpy(&chunk[kRecord], name, sizeof name);
+    std::memcpy(&chunk[kRecord], name, std::min<size_t>(std::strlen(name), 31));
     std::string folder = fs::absolute(dir).lexically_normal().string();
     std::replace(folder.begin(), folder.end(), '/', '\\');
     if (folder.empty() || folder.back() != '\\') folder += '\\';
     std::memset(&chunk[kFolder], 0, 1000);
     std::memcpy(&chunk[kFolder], folder.data(), std::min<size_t>(folder.size(), 253));
     std::memset(&chunk[kFile], 0, 220);
-    std::memcpy(&chunk[kFile], "demo.sfz", 8);
+    std::memcpy(&chunk[kFile], instrument, std::strlen(instrument));
     const auto bytes = corvane::render::buildProgramFile(
         plugin->effect()->uniqueID, plugin->effect()->version, 337, name, chunk);
-    if (!corvane::render::writeWholeFile((dir / "demo.fxp").string(), bytes, error)) {
+    if (!corvane::render::writeWholeFile((dir / fxpName).string(), bytes, error)) {
         std::fprintf(stderr, "corvane-demo: %s\n", error.c_str());
         return false;
     }
@@ -321,14 +353,29 @@ int main(int argc, char** argv) {
               writeWav(dir / "samples/bass_g1.wav", bass(31, 1.5)) &&
               writeWav(dir / "samples/kick.wav", kick()) &&
               writeWav(dir / "samples/snare.wav", snare(404)) &&
-              writeWav(dir / "samples/hat.wav", hat(505));
+              writeWav(dir / "samples/hat.wav", hat(505)) &&
+              writeWav(dir / "samples/sustain_c4.wav", sustainTone());
     std::string error;
     const std::string sfz = sfzText();
+    char sustain[200];
+    std::snprintf(sustain, sizeof sustain,
+                  "// Steady looped tone for the voice benchmark\n<region> sample=samples/"
+                  "sustain_c4.wav pitch_keycenter=60 loopstart=0 loopend=%d "
+                  "loopmode=loop_continuous\n",
+                  kSustainFrames - 1);
+    const std::string sustainSfz = sustain;
     ok = ok &&
          corvane::render::writeWholeFile((dir / "demo.sfz").string(),
                                          std::vector<uint8_t>(sfz.begin(), sfz.end()), error) &&
-         corvane::render::writeWholeFile((dir / "demo.mid").string(), song(), error);
+         corvane::render::writeWholeFile((dir / "demo.mid").string(), song(), error) &&
+         corvane::render::writeWholeFile((dir / "sustain.sfz").string(),
+                                         std::vector<uint8_t>(sustainSfz.begin(), sustainSfz.end()),
+                                         error) &&
+         corvane::render::writeWholeFile((dir / "voices40.mid").string(), fortyVoices(), error);
     if (!error.empty()) std::fprintf(stderr, "corvane-demo: %s\n", error.c_str());
-    if (ok && argc == 3) ok = writeProgram(argv[2], dir);
+    if (ok && argc == 3)
+        ok =
+            writeProgram(argv[2], dir, "Demo Pluck Kit", kDemoSlots, "demo.sfz", "demo.fxp") &&
+            writeProgram(argv[2], dir, "Forty Voices", kSustainSlots, "sustain.sfz", "sustain.fxp");
     return ok ? 0 : 1;
 }
