@@ -31,6 +31,15 @@ for route in Session:get_routes():iter() do
 	end
 end
 assert(found, "the plug-in " .. plugin .. " did not load in the session")
+local master = Session:master_out()
+for route in Session:get_routes():iter() do
+	if route:name() == "synth" then
+		for c = 0, 1 do
+			assert(route:output():audio(c):connected_to(master:input():audio(c):name()),
+				"the track does not feed the master bus")
+		end
+	end
+end
 assert(notes > 0, "the MIDI region did not load")
 print("plug-in loaded, region has " .. notes .. " notes")
 local range = Session:locations():session_range_location()

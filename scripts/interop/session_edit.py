@@ -20,8 +20,12 @@ def main():
     frames = int(sys.argv[4])
     bank = sys.argv[5] if len(sys.argv) > 5 else None
     xml = open(session_file, encoding="utf-8").read()
-    name = re.search(r'<Session [^>]*name="([^"]+)"', xml).group(1)
-    folder = os.path.join(os.path.dirname(session_file), "interchange", name, "midifiles")
+    # The session's media live in its one folder under interchange/.
+    interchange = os.path.join(os.path.dirname(session_file), "interchange")
+    folders = os.listdir(interchange)
+    if len(folders) != 1:
+        sys.exit("session_edit: expected one folder in %s, found %s" % (interchange, folders))
+    folder = os.path.join(interchange, folders[0], "midifiles")
     os.makedirs(folder, exist_ok=True)
     shutil.copyfile(midi_file, os.path.join(folder, "notes.mid"))
 
