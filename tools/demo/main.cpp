@@ -360,7 +360,7 @@ int main(int argc, char** argv) {
     char sustain[200];
     std::snprintf(sustain, sizeof sustain,
                   "// Steady looped tone for the voice benchmark\n<region> sample=samples/"
-                  "sustain_c4.wav pitch_keycenter=60 loopstart=0 loopend=%d "
+                  "sustain_c4.wav pitch_keycenter=60 volume=-20 loopstart=0 loopend=%d "
                   "loopmode=loop_continuous\n",
                   kSustainFrames - 1);
     const std::string sustainSfz = sustain;
