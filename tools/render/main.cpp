@@ -45,7 +45,7 @@ constexpr double kMaxSeconds = 6.0 * 3600.0;
 
 const char* const kUsage =
     "usage: corvane-render [options]\n"
-    "  (no options)            render the bundled demo to demo.wav\n"
+    "  (nothing to load/play)  render the bundled demo to demo.wav\n"
     "  --plugin PATH           the VST 2.4 plug-in to load (default: Corvane.so beside this tool)\n"
     "  --instrument FILE       load an SFZ or REX instrument into the current program\n"
     "  --program FILE.fxp      load a program file\n"
@@ -133,15 +133,6 @@ std::string findDemoFolder() {
 
 Options parseOptions(int argc, char** argv) {
     Options o;
-    if (argc <= 1) {
-        const std::string demo = findDemoFolder();
-        o.demo = true;
-        if (fs::exists(demo + "/demo.fxp")) o.program = demo + "/demo.fxp";
-        o.instrument = demo + "/demo.sfz";
-        o.midi = demo + "/demo.mid";
-        o.out = "demo.wav";
-        return o;
-    }
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -198,11 +189,22 @@ Options parseOptions(int argc, char** argv) {
         }
     }
     if (o.select >= 0 && o.bank.empty()) fail("--select needs --bank", 2);
+    // Without anything to load, play or save, the tool renders the bundled demo (output
+    // options such as --out, --format, --rate or --quiet still apply).
+    const bool nothingAsked = o.midi.empty() && !o.listParams && o.saveProgram.empty() &&
+                              o.saveBank.empty() && o.instrument.empty() && o.program.empty() &&
+                              o.bank.empty() && o.sets.empty();
+    if (nothingAsked) {
+        const std::string demo = findDemoFolder();
+        o.demo = true;
+        if (fs::exists(demo + "/demo.fxp")) o.program = demo + "/demo.fxp";
+        o.instrument = demo + "/demo.sfz";
+        o.midi = demo + "/demo.mid";
+        if (o.out.empty()) o.out = "demo.wav";
+        return o;
+    }
     if (!o.out.empty() && o.midi.empty()) fail("--out needs --midi: there is nothing to play", 2);
     if (!o.midi.empty() && o.out.empty()) o.out = "out.wav";
-    if (o.midi.empty() && !o.listParams && o.saveProgram.empty() && o.saveBank.empty() &&
-        o.instrument.empty() && o.program.empty() && o.bank.empty() && o.sets.empty())
-        fail("nothing to do (see --help)", 2);
     return o;
 }
 
