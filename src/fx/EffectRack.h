@@ -8,7 +8,7 @@
 namespace corvane {
 
 class EffectRack {
-public:
+  public:
     explicit EffectRack(Random& random);
     // control, while stopped
     void setSampleRate(double sr);
@@ -19,7 +19,7 @@ public:
     void process(int frames, float** io, const int32_t* effectOrder, float tempo,
                  const DelayModulation& mod);
 
-private:
+  private:
     Random& random_;
 };
 
