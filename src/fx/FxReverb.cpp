@@ -1,0 +1,642 @@
+#include "fx/FxReverb.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "fx/LfoSine.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr float kCombLeft64[64] = {
+    0.9500f,  -0.9850f, -0.9860f, 0.9870f,  -0.9990f, 0.8070f,  -0.8040f, 0.9010f,
+    0.9960f,  0.9030f,  -0.8490f, 0.8890f,  0.9320f,  0.9300f,  -0.9310f, -0.9090f,
+    -0.9780f, -0.9940f, -0.8620f, 0.8430f,  0.8460f,  -0.8400f, -0.9760f, 0.9460f,
+    -0.8280f, 0.9980f,  0.9960f,  0.9670f,  -0.8030f, 0.9250f,  0.9760f,  -0.8860f,
+    0.8110f,  -0.9330f, -0.8760f, 0.9010f,  -0.9940f, 0.9200f,  -0.9390f, -0.8090f,
+    0.8370f,  -0.8540f, -0.8010f, -0.8730f, 0.8660f,  -0.9970f, 0.8650f,  -0.8070f,
+    0.9760f,  0.8440f,  0.8370f,  -0.8670f, -0.8170f, -0.8560f, -0.9310f, -0.8500f,
+    0.9550f,  -0.8180f, -0.9630f, -0.8290f, 0.9170f,  0.8790f,  -0.8600f, -3.4000f,
+};
+constexpr float kCombRight64[64] = {
+    0.9500f,  0.9667f,  0.9770f,  -0.9800f, -0.9770f, 0.9120f,  -0.9520f, 0.8760f,
+    0.9540f,  -0.8620f, 0.9610f,  -0.8180f, 0.9410f,  0.8390f,  0.9080f,  0.8890f,
+    -0.8650f, -0.9470f, 0.8950f,  -0.9260f, -0.8500f, 0.9250f,  -0.8810f, 0.8750f,
+    -0.8930f, -0.9610f, 0.8120f,  -0.8390f, 0.8130f,  0.9210f,  -0.8730f, 2.0000f,
+    -0.9910f, -0.8090f, 0.9490f,  0.9380f,  -0.9850f, -0.8590f, 0.9440f,  -0.9190f,
+    -0.9610f, -0.9890f, -0.8130f, 0.9650f,  -0.8210f, -0.9430f, -0.8930f, 0.9550f,
+    0.9580f,  0.9830f,  -0.9630f, -0.8270f, -0.8990f, 0.8020f,  -0.9860f, -0.8610f,
+    0.9380f,  -0.8300f, 0.8470f,  0.9720f,  0.8920f,  0.9570f,  0.9190f,  -0.9020f,
+};
+constexpr float kCombLeft32[32] = {
+    0.9500f,  -0.9850f, -0.9860f, 0.9870f,  -0.8310f, -0.9770f, 0.9160f,  0.8650f,
+    -0.8790f, 0.9980f,  -0.9010f, -0.8460f, 0.9620f,  -0.9310f, -0.9980f, -0.8200f,
+    0.8950f,  0.9640f,  0.9680f,  -0.9830f, -0.8080f, -0.8590f, 0.8240f,  0.8380f,
+    -0.9950f, -0.9170f, 0.9860f,  0.8740f,  0.9730f,  0.8900f,  0.8520f,  5.0000f,
+};
+constexpr float kCombRight32[32] = {
+    0.9500f,  0.9667f, 0.9770f, -0.9800f, -0.9020f, -0.8080f, 0.9270f,  -0.8160f,
+    0.9470f,  0.9560f, 0.9020f, 0.8110f,  0.9010f,  -0.8760f, 0.9900f,  0.8270f,
+    0.9710f,  0.9990f, 0.9460f, -0.9630f, -0.8390f, -0.9960f, 0.8980f,  0.9910f,
+    -0.9830f, 0.8330f, 0.9580f, -0.9860f, 0.8130f,  0.8700f,  -0.9510f, 8.0000f,
+};
+constexpr int kRoomLeftPos[46] = {
+    1693, 1980, 2069, 2160, 2353, 2417, 2664, 2789, 2845, 3002, 3108, 3340, 3432, 3612, 3646, 3832,
+    4152, 4217, 4482, 4840, 4892, 4952, 4993, 5026, 5095, 5394, 5483, 5796, 5842, 5883, 6014, 6034,
+    6343, 6449, 6487, 6578, 6651, 6712, 6801, 6899, 6973, 6998, 7072, 7153, 7498, 7537,
+};
+constexpr int kRoomRightPos[46] = {
+    1609, 1693, 2069, 2137, 2321, 2387, 2537, 2575, 2816, 2837, 2917, 2944, 2987, 3011, 3034, 3275,
+    3454, 3627, 3747, 3816, 3926, 4262, 4385, 4583, 4651, 4736, 4992, 5036, 5140, 5343, 5372, 5439,
+    5573, 5699, 5976, 6020, 6079, 6142, 6204, 6257, 6467, 6531, 6550, 6633, 6669, 6740,
+};
+constexpr float kRoomLeftGain[44] = {
+    0.1640f,  0.0996f,  -0.0200f, 0.1227f,  -0.1119f, -0.0564f, -0.0779f, 0.0918f,  -0.0856f,
+    0.0550f,  -0.0916f, 0.0666f,  -0.0589f, 0.0497f,  0.0699f,  0.0520f,  0.0295f,  0.0279f,
+    -0.0261f, -0.0321f, -0.0445f, -0.0475f, 0.0422f,  0.0420f,  0.0313f,  0.0382f,  -0.0244f,
+    -0.0312f, 0.0375f,  0.0171f,  -0.0177f, -0.0314f, -0.0206f, 0.0213f,  -0.0263f, -0.0165f,
+    0.0272f,  0.0224f,  0.0172f,  -0.0177f, 0.0111f,  -0.0198f, 0.0203f,  0.0168f,
+};
+constexpr float kRoomRightGain[44] = {
+    0.1200f,  -0.0539f, 0.0543f,  0.0537f,  -0.0856f, -0.0855f, -0.0440f, 0.0905f,  0.0900f,
+    0.0865f,  0.0646f,  0.0547f,  0.0378f,  -0.0483f, 0.0921f,  0.0440f,  -0.0737f, -0.0689f,
+    0.0693f,  -0.0525f, 0.0391f,  0.0463f,  -0.0262f, -0.0371f, 0.0269f,  0.0310f,  0.0416f,
+    0.0392f,  -0.0368f, -0.0433f, 0.0204f,  0.0301f,  -0.0213f, -0.0226f, 0.0173f,  0.0245f,
+    -0.0212f, 0.0156f,  0.0265f,  -0.0207f, -0.0128f, -0.0220f, -0.0181f, -0.0260f,
+};
+
+// The three late taps of each "Room" side.
+constexpr float kRoomLeftTail[3] = {0.0162f, -0.0158f, 0.0161f};
+constexpr float kRoomRightTail[3] = {-0.0159f, 0.0163f, -0.0157f};
+
+// "Hall" and "Cathedral": taps at the first 16 comb lengths, then fixed reflections.
+constexpr float kHallCombLeft[16] = {
+    0.01484f,  0.01539f,  -0.01541f, -0.01542f, -0.01542f, -0.01544f, -0.015f,   -0.01531f,
+    -0.01539f, -0.01391f, -0.01547f, -0.01422f, 0.015f,    0.015f,    -0.01484f, -0.01484f};
+constexpr float kHallCombRight[16] = {
+    0.01484f,  -0.0151f,  0.01527f, 0.01531f,  0.01525f,  0.01531f, 0.0153f,   0.01484f,
+    -0.01375f, -0.01562f, 0.01562f, -0.01562f, -0.01562f, 0.01562f, -0.01562f, -0.01562f};
+constexpr int kHallLeftPos[23] = {1394,  1545,  2760,  2835,  6619,  7815,  8044, 8153,
+                                  8939,  8975,  9048,  9164,  9480,  9576,  9612, 12180,
+                                  12387, 12539, 13753, 14042, 14059, 14139, 16213};
+constexpr float kHallLeftGain[23] = {
+    0.790008f, -0.282511f, 0.39788f,  -0.225021f, 0.178506f,  0.183041f,  0.269866f, -0.1136f,
+    0.163575f, 0.072582f,  0.148236f, 0.210556f,  0.160262f,  -0.074949f, 0.141124f, 0.112653f,
+    0.095003f, 0.106233f,  0.122935f, 0.110842f,  -0.072162f, 0.162574f,  0.141174f};
+constexpr int kHallRightPos[19] = {354,  1394, 1545, 2760,  2835,  6387,  6659,  7816,  8044, 8153,
+                                   8909, 9053, 9576, 11510, 12175, 12491, 12654, 14058, 17194};
+constexpr float kHallRightGain[19] = {0.79916f,  -0.240909f, 0.894957f,  -0.120724f, 0.710723f,
+                                      0.148243f, 0.208488f,  -0.073174f, -0.103855f, 0.367281f,
+                                      0.102083f, 0.106125f,  0.239366f,  0.08257f,   0.080283f,
+                                      0.076169f, 0.070502f,  0.207366f,  0.079204f};
+
+// Output combination of the "Diffuse-2" network: two orthogonal Walsh rows (6 and 11, so
+// neither is the all-ones row along which the input enters) with slightly uneven weights,
+// which keeps the two sides decorrelated and free of the input's direct image.
+constexpr float kFdnLeft[16] = {0.8f,  0.79f, -0.77f, -0.78f, -0.8f,  -0.78f, 0.79f, 0.77f,
+                                0.79f, 0.8f,  -0.78f, -0.77f, -0.78f, -0.77f, 0.8f,  0.79f};
+constexpr float kFdnRight[16] = {0.79f, -0.8f, -0.78f, 0.77f,  0.77f,  -0.79f, -0.8f, 0.78f,
+                                 -0.8f, 0.78f, 0.77f,  -0.79f, -0.78f, 0.8f,   0.79f, -0.77f};
+
+float flush(float v) {
+    return std::fabs(v) < 1e-9f ? 0.0f : v;
+}
+
+const std::array<int, 3000>& primes() {
+    static const std::array<int, 3000> table = [] {
+        std::array<int, 3000> p{};
+        int n = 0;
+        for (int c = 2; n < 3000; ++c) {
+            bool prime = true;
+            for (int i = 0; i < n && p[static_cast<size_t>(i)] * p[static_cast<size_t>(i)] <= c;
+                 ++i)
+                if (c % p[static_cast<size_t>(i)] == 0) {
+                    prime = false;
+                    break;
+                }
+            if (prime) p[static_cast<size_t>(n++)] = c;
+        }
+        return p;
+    }();
+    return table;
+}
+
+// The first prime not below x (the largest tabled prime beyond the table).
+int nextPrime(double x) {
+    const auto& p = primes();
+    auto it = std::lower_bound(p.begin(), p.end(), x,
+                               [](int prime, double v) { return static_cast<double>(prime) < v; });
+    return it == p.end() ? p.back() : *it;
+}
+
+uint32_t nextPow2(uint32_t v) {
+    uint32_t p = 1;
+    while (p < v)
+        p <<= 1;
+    return p;
+}
+
+// out[i] += g * ring[start + i] for i < n, wrapping at the ring's end.
+void accumulateTap(float* out, const float* ring, uint32_t mask, uint32_t start, int n, float g) {
+    const uint32_t s = start & mask;
+    const int first = static_cast<int>(std::min<uint32_t>(static_cast<uint32_t>(n), mask + 1 - s));
+    const float* src = ring + s;
+    for (int i = 0; i < first; ++i)
+        out[i] += g * src[i];
+    for (int i = first; i < n; ++i)
+        out[i] += g * ring[i - first];
+}
+
+// Comb index lists, write signs (+1: f - u, -1: u - f) and their gain tables per family.
+struct CombFamily {
+    int index[64];
+    float sign[64];
+    int count;
+};
+
+constexpr CombFamily makeFamily(bool room) {
+    CombFamily f{};
+    f.count = room ? 32 : 64;
+    for (int j = 0; j < f.count; ++j) {
+        const int k = room ? 2 * j + 1 : j;
+        f.index[j] = k;
+        if (room)
+            f.sign[j] = (k & 2) ? -1.0f : 1.0f;
+        else
+            f.sign[j] = (k & 1) ? 1.0f : -1.0f;
+    }
+    return f;
+}
+constexpr CombFamily kFullFamily = makeFamily(false);
+constexpr CombFamily kRoomFamily = makeFamily(true);
+
+}  // namespace
+
+FxReverb::FxReverb(Random& random)
+    : random_(random),
+      pool_(kPoolSize, 0.0f),
+      diffuser_{std::vector<float>(kDiffuserSize, 0.0f), std::vector<float>(kDiffuserSize, 0.0f)} {
+    setSampleRate(44100.0);
+}
+
+FxReverb::~FxReverb() = default;
+
+void FxReverb::setSampleRate(double sr) {
+    setModuleSampleRate(sr);
+    const uint32_t ring =
+        nextPow2(std::max<uint32_t>(65536u, static_cast<uint32_t>(0.5 * sr) + 2 * kChunk));
+    preRing_.assign(ring, 0.0f);
+    preMask_ = ring - 1;
+    preWrite_ = 0;
+    setUpLengths();
+    recomputeCombGains();
+    predelay_ = static_cast<int>(std::floor(predelayMs_ * sampleRate * 0.001));
+    lowpassCoefs(15000.0f, dampA1_, dampB0_);
+    tapsDirty_.store(true, std::memory_order_relaxed);
+    reset();
+}
+
+void FxReverb::setUpLengths() {
+    const double sr = sampleRate;
+    const double s = sr / 44100.0;
+    int offset = 0;
+    for (int k = 0; k < kCombs; ++k) {
+        Comb& c = combs_[k];
+        c.length = nextPrime(std::floor(500.0 + (k + 1) * 0.025 / 64.0 * sr));
+        c.offset = offset;
+        c.pos = 0;
+        c.state = 0.0f;
+        c.gain = static_cast<float>(std::pow(0.001, c.length / (5.028 * sr)) * 0.9);
+        offset += c.length;
+    }
+    // The network's lines reuse the pool from its start: no type runs both.
+    const double sq = std::floor(s * 8192.0) / 8192.0;
+    offset = 0;
+    for (int j = 0; j < kFdnLines; ++j) {
+        FdnLine& l = fdn_[j];
+        const int m = static_cast<int>(std::floor((9.5 * 1.4950050115585327 * j + 67.0) * 2.0));
+        l.length = nextPrime(primes()[static_cast<size_t>(m)] * sq);
+        l.offset = offset;
+        l.pos = 0;
+        l.state = 0.0f;
+        offset += l.length;
+    }
+    rightDelay_ =
+        std::min<uint32_t>(static_cast<uint32_t>(std::floor(99.0 * s)), kRightRingSize - 1);
+    diffuserIncrement_ = static_cast<uint32_t>(4294967296.0 / sr * 0.5);
+    diffuserLength_[0] = nextPrime(std::floor(0.0058 * sr));
+    diffuserLength_[1] = nextPrime(std::floor(0.0057 * sr));
+}
+
+void FxReverb::recomputeCombGains() {
+    const double t = sampleRate * decayTime_;
+    for (int k = 0; k < kCombs; ++k) {
+        float g = static_cast<float>(std::pow(0.001, combs_[k].length / t) * damp_);
+        if (k == 31 || k == 63) g *= 0.8f;
+        combs_[k].gain = g;
+    }
+}
+
+void FxReverb::reset() {
+    std::fill(preRing_.begin(), preRing_.end(), 0.0f);
+    std::fill(pool_.begin(), pool_.end(), 0.0f);
+    for (auto& d : diffuser_)
+        std::fill(d.begin(), d.end(), 0.0f);
+    std::fill(std::begin(rightRing_), std::end(rightRing_), 0.0f);
+    for (Comb& c : combs_)
+        c.pos = 0, c.state = 0.0f;
+    for (FdnLine& l : fdn_)
+        l.pos = 0, l.state = 0.0f;
+    dampX1_ = dampY1_ = lowCutZ1_ = 0.0f;
+    diffuserWrite_ = 0;
+    diffuserPhase_ = 0;
+    silence_ = 10000000;
+    gated_ = true;
+    wet_ = -1.0f;
+    rememberedDelay_ = -1;
+}
+
+void FxReverb::setParameter(int index, float value) {
+    const float v = std::clamp(value, 0.0f, 1.0f);
+    const int iv = static_cast<int>(std::floor(128.0f * v));
+    switch (index) {
+        case 0:
+            requestedType_.store(iv / 32, std::memory_order_relaxed);
+            break;
+        case 1:
+            decayTime_ = expRange(v, 0.5f, 10.0f);
+            recomputeCombGains();
+            break;
+        case 2:
+            damp_ = 0.5f * v + 0.5f;
+            dampRatio_ = expRange(v, 0.15f, 1.0f);
+            recomputeCombGains();
+            break;
+        case 4:
+            predelayMs_ = static_cast<int>(std::floor(100.0f * v));
+            predelay_ = static_cast<int>(std::floor(predelayMs_ * sampleRate * 0.001));
+            tapsDirty_.store(true, std::memory_order_relaxed);
+            break;
+        case 5:
+            highpassCoefs(expRange(v, 10.0f, 1000.0f), lowCutA1_, lowCutB0_);
+            break;
+        case 8:
+            wetTarget_ = v * v;
+            break;
+        default:
+            break;
+    }
+}
+
+int FxReverb::clampTap(double pos) const {
+    const double maxPos = static_cast<double>(preMask_) - 2.0 * kChunk;
+    return static_cast<int>(std::clamp(std::floor(pos), 0.0, maxPos));
+}
+
+void FxReverb::applyPendingChanges() {
+    const int wanted = requestedType_.load(std::memory_order_relaxed);
+    if (wanted != type_) {
+        if (wanted == 1) reset();
+        type_ = wanted;
+        std::fill(std::begin(rightRing_), std::end(rightRing_), 0.0f);
+        tapsDirty_.store(true, std::memory_order_relaxed);
+    }
+    if (tapsDirty_.exchange(false, std::memory_order_relaxed)) setUpTaps();
+}
+
+void FxReverb::setUpTaps() {
+    const double sr = sampleRate;
+    const double s48 = sr / 48000.0;
+    const int pd = predelay_;
+    tapsL_.count = tapsR_.count = tapsShared_.count = 0;
+    erOffset_ = 0;
+    const bool room = type_ == 2;
+    diffuserLength_[0] = nextPrime(std::floor((room ? 0.0066 : 0.0058) * sr));
+    diffuserLength_[1] = nextPrime(std::floor((room ? 0.0065 : 0.0057) * sr));
+    auto add = [this](TapSet& set, double pos, float gain) {
+        if (set.count >= kMaxTaps) return;
+        set.pos[set.count] = clampTap(pos);
+        set.gain[set.count] = gain;
+        ++set.count;
+    };
+    if (type_ == 2) {
+        for (int i = 0; i < 46; ++i) {
+            const float gl = i < 44 ? 0.5f * kRoomLeftGain[i] : kRoomLeftTail[i - 44];
+            const float gr = i < 44 ? 0.5f * kRoomRightGain[i] : kRoomRightTail[i - 44];
+            add(tapsL_, std::floor((kRoomLeftPos[i] - 1599) * s48) + pd, gl);
+            add(tapsR_, std::floor((kRoomRightPos[i] - 1599) * s48) + pd, gr);
+        }
+        add(tapsL_, std::floor(7960 * s48) + pd, kRoomLeftTail[2]);
+        add(tapsR_, std::floor(6999 * s48) + pd, kRoomRightTail[2]);
+        double last = 0.0;
+        for (int i = 0; i < 128; ++i) {
+            last = std::floor(std::pow((i + 1) / 128.0, 0.45) * 0.1 * sr) + pd;
+            const float r = static_cast<float>(random_.next());
+            const float g =
+                static_cast<float>(std::max(1, i)) / 128.0f * (r / 32767.0f - 0.5f) * 0.0625f;
+            add(tapsShared_, last, g);
+        }
+        erOffset_ = static_cast<int>(last) - combs_[0].length - pd - 54;
+    } else if (type_ == 3 || type_ == 4) {
+        const bool hall = type_ == 3;
+        const int o = static_cast<int>(std::floor((hall ? 0.06 : 0.09) * sr));
+        const double q = (hall ? 0.6 : 1.0) * s48;
+        const float c3 = hall ? 0.5f : 1.0f;
+        erOffset_ = o;
+        for (int k = 0; k < 16; ++k) {
+            add(tapsL_, combs_[k].length + pd + o, kHallCombLeft[k]);
+            add(tapsR_, combs_[k].length + pd + o, kHallCombRight[k]);
+        }
+        for (int i = 0; i < 23; ++i)
+            add(tapsL_, std::floor(kHallLeftPos[i] * q) + pd, c3 * kHallLeftGain[i]);
+        for (int i = 0; i < 19; ++i)
+            add(tapsR_, std::floor(kHallRightPos[i] * q) + pd, c3 * kHallRightGain[i]);
+    }
+}
+
+void FxReverb::runInputStage(const float* left, const float* right, int n) {
+    const float scale = type_ == 1 ? 1.0f : 0.5f;
+    const float a1 = dampA1_, b0 = dampB0_, la1 = lowCutA1_, lb0 = lowCutB0_;
+    float x1 = dampX1_, y1 = dampY1_, z1 = lowCutZ1_;
+    float* ring = preRing_.data();
+    for (int i = 0; i < n; ++i) {
+        const float x = (left[i] + right[i]) * scale;
+        const float y = b0 * (x + x1) - a1 * y1;
+        const float z = flush(lb0 * (y - y1) - la1 * z1);
+        x1 = x;
+        y1 = flush(y);
+        z1 = z;
+        ring[(preWrite_ + static_cast<uint32_t>(i)) & preMask_] = z + 1e-15f;
+    }
+    dampX1_ = x1;
+    dampY1_ = y1;
+    lowCutZ1_ = z1;
+}
+
+void FxReverb::runEarly(int n) {
+    std::fill(erL_, erL_ + n, 0.0f);
+    std::fill(erR_, erR_ + n, 0.0f);
+    std::fill(erShared_, erShared_ + n, 0.0f);
+    const float* ring = preRing_.data();
+    const TapSet* sets[3] = {&tapsL_, &tapsR_, &tapsShared_};
+    float* outs[3] = {erL_, erR_, erShared_};
+    for (int s = 0; s < 3; ++s)
+        for (int t = 0; t < sets[s]->count; ++t)
+            accumulateTap(outs[s], ring, preMask_,
+                          preWrite_ - static_cast<uint32_t>(sets[s]->pos[t]), n, sets[s]->gain[t]);
+    for (int i = 0; i < n; ++i) {
+        erL_[i] += erShared_[i];
+        erR_[i] -= erShared_[i];
+    }
+}
+
+void FxReverb::runLateInput(int n, int blockPos, int blockFrames) {
+    const float* ring = preRing_.data();
+    if (delayOld_ == delayNew_) {
+        const uint32_t start = preWrite_ - static_cast<uint32_t>(delayNew_);
+        for (int i = 0; i < n; ++i)
+            late_[i] = ring[(start + static_cast<uint32_t>(i)) & preMask_];
+        return;
+    }
+    const uint32_t a = preWrite_ - static_cast<uint32_t>(delayOld_);
+    const uint32_t b = preWrite_ - static_cast<uint32_t>(delayNew_);
+    const float step = 1.0f / static_cast<float>(blockFrames);
+    for (int i = 0; i < n; ++i) {
+        const float t = static_cast<float>(blockPos + i) * step;
+        const uint32_t ui = static_cast<uint32_t>(i);
+        late_[i] = ring[(a + ui) & preMask_] * (1.0f - t) + ring[(b + ui) & preMask_] * t;
+    }
+}
+
+// Four combs at a time, so that their one-pole recursions overlap in the pipeline. A chunk
+// is shorter than every comb, so a sample read this chunk was written in an earlier one.
+void FxReverb::runCombs(const int* index, const float* sign, const float* gainL, const float* gainR,
+                        int count, int n) {
+    std::fill(sumL_, sumL_ + n, 0.0f);
+    std::fill(sumR_, sumR_ + n, 0.0f);
+    const float keep = 1.0f - damp_;
+    float* pool = pool_.data();
+    for (int g = 0; g < count; g += 4) {
+        float* base[4];
+        int pos[4], len[4];
+        float f[4], gain[4], sg[4], gl[4], gr[4];
+        for (int j = 0; j < 4; ++j) {
+            const Comb& c = combs_[index[g + j]];
+            base[j] = pool + c.offset;
+            pos[j] = c.pos;
+            len[j] = c.length;
+            f[j] = c.state;
+            gain[j] = c.gain;
+            sg[j] = sign[g + j];
+            gl[j] = gainL[g + j];
+            gr[j] = gainR[g + j];
+        }
+        for (int i = 0; i < n; ++i) {
+            const float u = late_[i];
+            float accL = 0.0f, accR = 0.0f;
+            for (int j = 0; j < 4; ++j) {
+                f[j] = f[j] * keep + gain[j] * base[j][pos[j]];
+                base[j][pos[j]] = sg[j] * (f[j] - u);
+                pos[j] = pos[j] + 1 == len[j] ? 0 : pos[j] + 1;
+                accL += f[j] * gl[j];
+                accR += f[j] * gr[j];
+            }
+            sumL_[i] += accL;
+            sumR_[i] += accR;
+        }
+        for (int j = 0; j < 4; ++j) {
+            Comb& c = combs_[index[g + j]];
+            c.pos = pos[j];
+            c.state = f[j];
+        }
+    }
+}
+
+// The 16-line network. Each line ends in an absorbing one-pole whose gain includes the 1/4
+// that makes the unnormalised Hadamard transform orthogonal; the transform is the fast
+// Walsh-Hadamard butterfly in natural order (strides 1, 2, 4, 8), and line j is written with
+// transformed value j plus the late input.
+void FxReverb::runFdn(int n) {
+    float* pool = pool_.data();
+    float* base[kFdnLines];
+    int pos[kFdnLines], len[kFdnLines];
+    float gain[kFdnLines], coef[kFdnLines], st[kFdnLines];
+    for (int j = 0; j < kFdnLines; ++j) {
+        base[j] = pool + fdn_[j].offset;
+        pos[j] = fdn_[j].pos;
+        len[j] = fdn_[j].length;
+        gain[j] = fdn_[j].gain;
+        coef[j] = fdn_[j].coef;
+        st[j] = fdn_[j].state;
+    }
+    const float scale = fdnOutScale_;
+    for (int i = 0; i < n; ++i) {
+        float o[kFdnLines];
+        float accL = 0.0f, accR = 0.0f;
+        for (int j = 0; j < kFdnLines; ++j) {
+            o[j] = gain[j] * base[j][pos[j]] + coef[j] * st[j];
+            st[j] = o[j];
+            accL += kFdnLeft[j] * o[j];
+            accR += kFdnRight[j] * o[j];
+        }
+        for (int h = 1; h < kFdnLines; h <<= 1)
+            for (int a = 0; a < kFdnLines; a += 2 * h)
+                for (int b = a; b < a + h; ++b) {
+                    const float p = o[b], q = o[b + h];
+                    o[b] = p + q;
+                    o[b + h] = p - q;
+                }
+        const float u = late_[i];
+        for (int j = 0; j < kFdnLines; ++j) {
+            base[j][pos[j]] = o[j] + u;
+            pos[j] = pos[j] + 1 == len[j] ? 0 : pos[j] + 1;
+        }
+        sumL_[i] = accL * scale;
+        sumR_[i] = accR * scale;
+    }
+    for (int j = 0; j < kFdnLines; ++j) {
+        fdn_[j].pos = pos[j];
+        fdn_[j].state = flush(st[j]);
+    }
+}
+
+void FxReverb::runOutput(float* left, float* right, int n) {
+    const float* sine = lfoSine();
+    float* bufL = diffuser_[0].data();
+    float* bufR = diffuser_[1].data();
+    const int lenL = diffuserLength_[0], lenR = diffuserLength_[1];
+    const float gL = diffuserGain_[0], gR = diffuserGain_[1];
+    const bool delayRight = type_ != 2;
+    const bool early = type_ >= 2;
+    int w = diffuserWrite_;
+    uint32_t phase = diffuserPhase_;
+    float wet = wet_;
+    for (int i = 0; i < n; ++i) {
+        const float m = 2.0f * sine[phase >> 21];
+        phase += diffuserIncrement_;
+        const float fl = std::floor(m);
+        const int k = static_cast<int>(fl);
+        const float f = m - fl;
+        const int rl = w - k - lenL, rr = w - k - lenR;
+        const float vl = -((1.0f - f) * bufL[rl & (kDiffuserSize - 1)] +
+                           f * bufL[(rl - 1) & (kDiffuserSize - 1)]);
+        const float vr = -((1.0f - f) * bufR[rr & (kDiffuserSize - 1)] +
+                           f * bufR[(rr - 1) & (kDiffuserSize - 1)]);
+        bufL[w] = gL * vl + sumL_[i];
+        bufR[w] = gR * vr + sumR_[i];
+        const float outL = vl - gL * bufL[w];
+        const float outR = vr - gR * bufR[w];
+        w = (w + 1) & (kDiffuserSize - 1);
+        float wl = 0.0625f * outL, wr = 0.0625f * outR;
+        if (early) {
+            wl += erL_[i];
+            wr += erR_[i];
+        }
+        if (delayRight) {
+            rightRing_[rightWrite_] = wr;
+            wr = rightRing_[(rightWrite_ - rightDelay_) & (kRightRingSize - 1)];
+            rightWrite_ = (rightWrite_ + 1) & (kRightRingSize - 1);
+        }
+        left[i] = left[i] * (1.0f - wet) + wet * wl;
+        right[i] = right[i] * (1.0f - wet) + wet * wr;
+        wet += wetStep_;
+    }
+    wet_ = wet;
+    diffuserWrite_ = w;
+    diffuserPhase_ = phase;
+}
+
+void FxReverb::process(int frames, float** io) {
+    if (frames <= 0) return;
+    applyPendingChanges();
+    if (type_ < 0) return;
+    float* left = io[0];
+    float* right = io[1];
+
+    // Silence gate: trailing near-silence is cleaned to 0; a block of silence counts
+    // towards the decay time, after which the tail is frozen and nothing runs.
+    bool loud = false;
+    for (int n = frames - 1; n >= 0; --n) {
+        if (std::fabs(left[n]) > 1e-9f || std::fabs(right[n]) > 1e-9f) {
+            loud = true;
+            break;
+        }
+        left[n] = 0.0f;
+        right[n] = 0.0f;
+    }
+    if (loud) {
+        silence_ = 0;
+    } else {
+        silence_ = static_cast<int32_t>(
+            std::min<int64_t>(static_cast<int64_t>(silence_) + frames, 1 << 30));
+        if (static_cast<double>(silence_) > static_cast<double>(decayTime_) * sampleRate) {
+            wet_ = -1.0f;
+            gated_ = true;
+            return;
+        }
+    }
+    gated_ = false;
+
+    static constexpr float kDampFreq[5] = {15000.0f, 7000.0f, 5000.0f, 10000.0f, 8000.0f};
+    lowpassCoefs(kDampFreq[type_], dampA1_, dampB0_);
+
+    if (type_ == 1) {
+        const double a = dampRatio_;
+        const double tilt = 1.0 - 1.0 / (a * a);
+        float total = 0.0f;
+        for (FdnLine& l : fdn_) {
+            const double e = -3.0 * l.length / (sampleRate * decayTime_);
+            const double b = std::min(0.92, e * 0.5756462812423706 * tilt);
+            l.gain = static_cast<float>(std::pow(10.0, e) * (1.0 - b) * 0.25);
+            l.coef = static_cast<float>(b);
+            total += l.gain;
+        }
+        fdnOutScale_ = std::min(2.0f, 16.0f / total) / 16.0f;
+    }
+
+    const int d = std::min(predelay_ + erOffset_ + 1,
+                           std::min(65533, static_cast<int>(preMask_) - 2 * kChunk));
+    const int delay = std::max(d, 1);
+    if (rememberedDelay_ < 0) rememberedDelay_ = delay;
+    delayOld_ = rememberedDelay_;
+    delayNew_ = delay;
+
+    if (wet_ < 0.0f) {
+        wet_ = wetTarget_;
+        wetStep_ = 0.0f;
+    } else {
+        wetStep_ = (wetTarget_ - wet_) / static_cast<float>(frames);
+    }
+
+    for (int start = 0; start < frames; start += kChunk) {
+        const int n = std::min(kChunk, frames - start);
+        runInputStage(left + start, right + start, n);
+        if (type_ >= 2) runEarly(n);
+        runLateInput(n, start, frames);
+        switch (type_) {
+            case 1:
+                runFdn(n);
+                break;
+            case 2:
+                runCombs(kRoomFamily.index, kRoomFamily.sign, kCombLeft32, kCombRight32,
+                         kRoomFamily.count, n);
+                break;
+            default:
+                runCombs(kFullFamily.index, kFullFamily.sign, kCombLeft64, kCombRight64,
+                         kFullFamily.count, n);
+                break;
+        }
+        runOutput(left + start, right + start, n);
+        preWrite_ = (preWrite_ + static_cast<uint32_t>(n)) & preMask_;
+    }
+
+    rememberedDelay_ = delay;
+    wet_ = wetTarget_;
+    for (Comb& c : combs_)
+        c.state = flush(c.state);
+}
+
+}  // namespace corvane
