@@ -101,6 +101,8 @@ constexpr float kFdnLeft[16] = {0.8f,  0.79f, -0.77f, -0.78f, -0.8f,  -0.78f, 0.
 constexpr float kFdnRight[16] = {0.79f, -0.8f, -0.78f, 0.77f,  0.77f,  -0.79f, -0.8f, 0.78f,
                                  -0.8f, 0.78f, 0.77f,  -0.79f, -0.78f, 0.8f,   0.79f, -0.77f};
 
+constexpr float kFdnMakeup = 16.0f;
+
 float flush(float v) {
     return std::fabs(v) < 1e-9f ? 0.0f : v;
 }
@@ -458,7 +460,10 @@ void FxReverb::runCombs(const int* index, const float* sign, const float* gainL,
 // The 16-line network. Each line ends in an absorbing one-pole whose gain includes the 1/4
 // that makes the unnormalised Hadamard transform orthogonal; the transform is the fast
 // Walsh-Hadamard butterfly in natural order (strides 1, 2, 4, 8), and line j is written with
-// transformed value j plus the late input.
+// transformed value j plus the late input. The two output sums read the transformed values
+// (they carry the lines' own level) through the kFdnLeft / kFdnRight rows, scaled by the
+// output scale times kFdnMakeup (16, one per line); that brings "Diffuse-2" to the loudness
+// of "Diffuse-1" for the same decay.
 void FxReverb::runFdn(int n) {
     float* pool = pool_.data();
     float* base[kFdnLines];
@@ -472,15 +477,13 @@ void FxReverb::runFdn(int n) {
         coef[j] = fdn_[j].coef;
         st[j] = fdn_[j].state;
     }
-    const float scale = fdnOutScale_;
+    const float scale = fdnOutScale_ * kFdnMakeup;
     for (int i = 0; i < n; ++i) {
         float o[kFdnLines];
         float accL = 0.0f, accR = 0.0f;
         for (int j = 0; j < kFdnLines; ++j) {
             o[j] = gain[j] * base[j][pos[j]] + coef[j] * st[j];
             st[j] = o[j];
-            accL += kFdnLeft[j] * o[j];
-            accR += kFdnRight[j] * o[j];
         }
         for (int h = 1; h < kFdnLines; h <<= 1)
             for (int a = 0; a < kFdnLines; a += 2 * h)
@@ -491,6 +494,8 @@ void FxReverb::runFdn(int n) {
                 }
         const float u = late_[i];
         for (int j = 0; j < kFdnLines; ++j) {
+            accL += kFdnLeft[j] * o[j];
+            accR += kFdnRight[j] * o[j];
             base[j][pos[j]] = o[j] + u;
             pos[j] = pos[j] + 1 == len[j] ? 0 : pos[j] + 1;
         }
