@@ -89,62 +89,82 @@ void EffectRack::setParameter(int index, float value) {
     }
 }
 
+// One channel's sample through the shaper and filters of a family.
 template <int kFamily>
-void EffectRack::runDistortion(float* buf, DistortionState& st, const DistortionCoefs& c, float dry,
-                               float wet, float dryStep, float wetStep, int frames) {
+inline float EffectRack::distortSample(float x, DistortionState& st, const DistortionCoefs& c) {
     const float a1 = c.a1, b0 = c.b0, b1 = c.b1, g = c.g;
-    float s1 = st.s1, y1 = st.y1, s2 = st.s2, y2 = st.y2;
     constexpr float kLn10 = 2.302585092994046f;
-    for (int n = 0; n < frames; ++n) {
-        const float x = buf[n];
-        float out;
-        if constexpr (kFamily == kCrunch) {
-            const float u = std::tanh(g * x) * c.s;
-            out = b0 * u + b1 * s1 - a1 * y1;
-            s1 = u;
-            y1 = out;
-        } else if constexpr (kFamily == kClip) {
-            const float y = b0 * x + b1 * s1 - a1 * y1;
-            s1 = x;
-            y1 = y;
-            float t = g * y;
-            if (t > 1.0f / 3.0f) {
-                const float e = 2.0f - 3.0f * t;
-                t = t < 2.0f / 3.0f ? (3.0f - e * e) / 6.0f : 0.5f;
-            }
-            t = t / g;
-            out = c.dcB0 * (t - s2) - c.dcA1 * y2;
-            s2 = t;
-            y2 = out;
-        } else {
-            float u;
-            if constexpr (kFamily == kToxic) {
-                u = x < 0.0f ? -0.25f * (1.0f - (1.0f + x) * std::exp(kLn10 * g * x))
-                             : 0.25f * (1.0f - (1.0f - x) * std::exp(-kLn10 * g * x));
-            } else if constexpr (kFamily == kValve) {
-                const float t = g * x + 0.25f;
-                u = (t > -0.0001f && t < 0.0001f)
-                        ? -0.16412940621376038f
-                        : t / (1.0f - std::exp(-8.0f * t)) - 0.28912941068741643f;
-                u = u / g;
-            } else {
-                u = g * x;
-            }
-            const float y = b0 * u + b1 * s1 - a1 * y1;
-            s1 = u;
-            y1 = y;
-            out = b0 * y + b1 * s2 - a1 * y2;
-            s2 = y;
-            y2 = out;
+    if constexpr (kFamily == kCrunch) {
+        const float u = std::tanh(g * x) * c.s;
+        const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
+        st.s1 = u;
+        st.y1 = y;
+        return y;
+    } else if constexpr (kFamily == kClip) {
+        const float y = b0 * x + b1 * st.s1 - a1 * st.y1;
+        st.s1 = x;
+        st.y1 = y;
+        // Only positive excursions are shaped; negative ones pass linearly.
+        float t = g * y;
+        if (t > 1.0f / 3.0f) {
+            const float e = 2.0f - 3.0f * t;
+            t = t < 2.0f / 3.0f ? (3.0f - e * e) / 6.0f : 0.5f;
         }
-        buf[n] = x * dry + out * wet;
+        t = t / g;
+        const float z = c.dcB0 * (t - st.s2) - c.dcA1 * st.y2;
+        st.s2 = t;
+        st.y2 = z;
+        return z;
+    } else {
+        float u;
+        if constexpr (kFamily == kToxic) {
+            // Odd-symmetric: 0.25 (1 - (1 - |x|) 10^(-G |x|)) with the sign of x.
+            const float ax = std::fabs(x);
+            u = std::copysign(0.25f * (1.0f - (1.0f - ax) * std::exp(-kLn10 * g * ax)), x);
+        } else if constexpr (kFamily == kValve) {
+            const float t = g * x + 0.25f;
+            u = (t > -0.0001f && t < 0.0001f)
+                    ? -0.16412940621376038f
+                    : t / (1.0f - std::exp(-8.0f * t)) - 0.28912941068741643f;
+            u = u / g;
+        } else {
+            u = g * x;
+        }
+        const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
+        st.s1 = u;
+        st.y1 = y;
+        const float z = b0 * y + b1 * st.s2 - a1 * st.y2;
+        st.s2 = y;
+        st.y2 = z;
+        return z;
+    }
+}
+
+// Both channels in one loop, so that their filter chains overlap.
+template <int kFamily>
+void EffectRack::runDistortion(float** io, const DistortionCoefs& c, float dryStep, float wetStep,
+                               int frames) {
+    float* left = io[0];
+    float* right = io[1];
+    DistortionState sl = distState_[0], sr = distState_[1];
+    float dry = dryGain_, wet = wetGain_;
+    for (int n = 0; n < frames; ++n) {
+        const float xl = left[n], xr = right[n];
+        const float ol = distortSample<kFamily>(xl, sl, c);
+        const float orr = distortSample<kFamily>(xr, sr, c);
+        left[n] = xl * dry + ol * wet;
+        right[n] = xr * dry + orr * wet;
         dry += dryStep;
         wet += wetStep;
     }
-    st.s1 = flush(s1);
-    st.y1 = flush(y1);
-    st.s2 = flush(s2);
-    st.y2 = flush(y2);
+    for (DistortionState* st : {&sl, &sr}) {
+        st->s1 = flush(st->s1);
+        st->y1 = flush(st->y1);
+        st->s2 = flush(st->s2);
+        st->y2 = flush(st->y2);
+    }
+    distState_[0] = sl;
+    distState_[1] = sr;
 }
 
 void EffectRack::processDistortion(int frames, float** io) {
@@ -197,25 +217,22 @@ void EffectRack::processDistortion(int frames, float** io) {
     }
     const float dryStep = (targetDry - dryGain_) / static_cast<float>(frames);
     const float wetStep = (targetWet - wetGain_) / static_cast<float>(frames);
-    for (int ch = 0; ch < 2; ++ch) {
-        DistortionState& st = distState_[ch];
-        switch (family) {
-            case kCrunch:
-                runDistortion<kCrunch>(io[ch], st, c, dryGain_, wetGain_, dryStep, wetStep, frames);
-                break;
-            case kToxic:
-                runDistortion<kToxic>(io[ch], st, c, dryGain_, wetGain_, dryStep, wetStep, frames);
-                break;
-            case kValve:
-                runDistortion<kValve>(io[ch], st, c, dryGain_, wetGain_, dryStep, wetStep, frames);
-                break;
-            case kPlain:
-                runDistortion<kPlain>(io[ch], st, c, dryGain_, wetGain_, dryStep, wetStep, frames);
-                break;
-            default:
-                runDistortion<kClip>(io[ch], st, c, dryGain_, wetGain_, dryStep, wetStep, frames);
-                break;
-        }
+    switch (family) {
+        case kCrunch:
+            runDistortion<kCrunch>(io, c, dryStep, wetStep, frames);
+            break;
+        case kToxic:
+            runDistortion<kToxic>(io, c, dryStep, wetStep, frames);
+            break;
+        case kValve:
+            runDistortion<kValve>(io, c, dryStep, wetStep, frames);
+            break;
+        case kPlain:
+            runDistortion<kPlain>(io, c, dryStep, wetStep, frames);
+            break;
+        default:
+            runDistortion<kClip>(io, c, dryStep, wetStep, frames);
+            break;
     }
     dryGain_ = targetDry;
     wetGain_ = targetWet;
@@ -225,23 +242,21 @@ void EffectRack::processEq(int band, int frames, float** io) {
     if (frames <= 0 || band < 0 || band > 1) return;
     Band& b = bands_[band];
     const int type = b.type;
+    // Both channels run in one loop, so that their recursions overlap.
+    EqState l = b.state[0], r = b.state[1];
+    float* bl = io[0];
+    float* br = io[1];
     if (type == 0) {
         float b0, b1, b2, a2;
         filters_.peakCoefs(b.frequency, b.gain, b.q, b0, b1, b2, a2);
-        for (int ch = 0; ch < 2; ++ch) {
-            EqState& s = b.state[ch];
-            float x1 = s.x1, y1 = s.y1, x2 = s.x2, y2 = s.y2;
-            float* buf = io[ch];
-            for (int n = 0; n < frames; ++n) {
-                const float x = buf[n];
-                const float y = b0 * x + b1 * (x1 - y1) + b2 * x2 - a2 * y2;
-                x2 = x1;
-                y2 = y1;
-                x1 = x;
-                y1 = y;
-                buf[n] = y;
-            }
-            s = EqState{flush(x1), flush(y1), flush(x2), flush(y2)};
+        for (int n = 0; n < frames; ++n) {
+            const float xl = bl[n], xr = br[n];
+            const float yl = b0 * xl + b1 * (l.x1 - l.y1) + b2 * l.x2 - a2 * l.y2;
+            const float yr = b0 * xr + b1 * (r.x1 - r.y1) + b2 * r.x2 - a2 * r.y2;
+            l = EqState{xl, yl, l.x1, l.y1};
+            r = EqState{xr, yr, r.x1, r.y1};
+            bl[n] = yl;
+            br[n] = yr;
         }
     } else if (type == 1 || type == 2) {
         float a1, b0, b1;
@@ -249,21 +264,24 @@ void EffectRack::processEq(int band, int frames, float** io) {
             filters_.lowShelfCoefs(b.frequency, b.gain, a1, b0, b1);
         else
             filters_.highShelfCoefs(b.frequency, b.gain, a1, b0, b1);
-        for (int ch = 0; ch < 2; ++ch) {
-            EqState& s = b.state[ch];
-            float x1 = s.x1, y1 = s.y1;
-            float* buf = io[ch];
-            for (int n = 0; n < frames; ++n) {
-                const float x = buf[n];
-                const float y = b0 * x + b1 * x1 - a1 * y1;
-                x1 = x;
-                y1 = y;
-                buf[n] = y;
-            }
-            s.x1 = flush(x1);
-            s.y1 = flush(y1);
+        for (int n = 0; n < frames; ++n) {
+            const float xl = bl[n], xr = br[n];
+            const float yl = b0 * xl + b1 * l.x1 - a1 * l.y1;
+            const float yr = b0 * xr + b1 * r.x1 - a1 * r.y1;
+            l.x1 = xl;
+            l.y1 = yl;
+            r.x1 = xr;
+            r.y1 = yr;
+            bl[n] = yl;
+            br[n] = yr;
         }
+    } else {
+        return;
     }
+    for (EqState* st : {&l, &r})
+        *st = EqState{flush(st->x1), flush(st->y1), flush(st->x2), flush(st->y2)};
+    b.state[0] = l;
+    b.state[1] = r;
 }
 
 void EffectRack::process(int frames, float** io, const int32_t* effectOrder, float tempo,

@@ -63,8 +63,10 @@ class EffectRack {
         float dcA1, dcB0;  // DC blocker of the clip type
     };
     template <int kFamily>
-    void runDistortion(float* buf, DistortionState& st, const DistortionCoefs& c, float dry,
-                       float wet, float dryStep, float wetStep, int frames);
+    static float distortSample(float x, DistortionState& st, const DistortionCoefs& c);
+    template <int kFamily>
+    void runDistortion(float** io, const DistortionCoefs& c, float dryStep, float wetStep,
+                       int frames);
 
     Module filters_;  // sample rate and coefficient helpers for distortion and EQ
     // on flags: phaser, delay, reverb, distortion, EQ-1, EQ-2

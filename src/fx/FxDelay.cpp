@@ -39,7 +39,8 @@ struct TapPosition {
 
 // The delay in samples, at a resolution of 1/1024 sample.
 TapPosition tapPosition(float delay) {
-    const float d = std::fmin(std::fmax(delay, 1.0f), kMaxDelay);  // also maps NaN to 1
+    float d = delay > 1.0f ? delay : 1.0f;  // also maps NaN to 1
+    d = d < kMaxDelay ? d : kMaxDelay;
     const int q = static_cast<int>(d * 1024.0f);
     return {static_cast<uint32_t>(q >> 10), static_cast<float>(q & 1023) * (1.0f / 1024.0f)};
 }

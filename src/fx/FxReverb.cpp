@@ -7,6 +7,10 @@
 
 #include "fx/LfoSine.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvane {
 
 namespace {
@@ -174,6 +178,30 @@ constexpr CombFamily makeFamily(bool room) {
 }
 constexpr CombFamily kFullFamily = makeFamily(false);
 constexpr CombFamily kRoomFamily = makeFamily(true);
+
+#if defined(__SSE2__)
+// One comb over four samples in a vector: x = g r, then the prefix scan of the one-pole
+// (two shift-and-add steps with keep and keep^2), plus keep^(1..4) times the carried state.
+struct CombScan {
+    __m128 k1, k2, kp;
+    explicit CombScan(float keep)
+        : k1(_mm_set1_ps(keep)),
+          k2(_mm_set1_ps(keep * keep)),
+          kp(_mm_setr_ps(keep, keep * keep, keep * keep * keep, keep * keep * keep * keep)) {}
+    // state: the previous output broadcast to all lanes; on return the last output broadcast
+    void step(float* line, __m128 gain, __m128& state, __m128 u, float gl, float gr, __m128& sl,
+              __m128& sr) const {
+        __m128 x = _mm_mul_ps(gain, _mm_loadu_ps(line));
+        x = _mm_add_ps(x, _mm_mul_ps(k1, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(x), 4))));
+        x = _mm_add_ps(x, _mm_mul_ps(k2, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(x), 8))));
+        x = _mm_add_ps(x, _mm_mul_ps(kp, state));
+        _mm_storeu_ps(line, _mm_sub_ps(x, u));
+        sl = _mm_add_ps(sl, _mm_mul_ps(x, _mm_set1_ps(gl)));
+        sr = _mm_add_ps(sr, _mm_mul_ps(x, _mm_set1_ps(gr)));
+        state = _mm_shuffle_ps(x, x, _MM_SHUFFLE(3, 3, 3, 3));
+    }
+};
+#endif
 
 }  // namespace
 
@@ -414,7 +442,8 @@ void FxReverb::runLateInput(int n, int blockPos, int blockFrames) {
 }
 
 // Four combs at a time, so that their one-pole recursions overlap in the pipeline. A chunk
-// is shorter than every comb, so a sample read this chunk was written in an earlier one.
+// is shorter than every comb, so a sample read this chunk was written in an earlier one; the
+// chunk is cut where any of the four lines wraps, so the inner loop runs on plain pointers.
 void FxReverb::runCombs(const int* index, const float* sign, const float* gainL, const float* gainR,
                         int count, int n) {
     std::fill(sumL_, sumL_ + n, 0.0f);
@@ -422,38 +451,77 @@ void FxReverb::runCombs(const int* index, const float* sign, const float* gainL,
     const float keep = 1.0f - damp_;
     float* pool = pool_.data();
     for (int g = 0; g < count; g += 4) {
-        float* base[4];
-        int pos[4], len[4];
-        float f[4], gain[4], sg[4], gl[4], gr[4];
-        for (int j = 0; j < 4; ++j) {
-            const Comb& c = combs_[index[g + j]];
-            base[j] = pool + c.offset;
-            pos[j] = c.pos;
-            len[j] = c.length;
-            f[j] = c.state;
-            gain[j] = c.gain;
-            sg[j] = sign[g + j];
-            gl[j] = gainL[g + j];
-            gr[j] = gainR[g + j];
-        }
-        for (int i = 0; i < n; ++i) {
-            const float u = late_[i];
-            float accL = 0.0f, accR = 0.0f;
-            for (int j = 0; j < 4; ++j) {
-                f[j] = f[j] * keep + gain[j] * base[j][pos[j]];
-                base[j][pos[j]] = sg[j] * (f[j] - u);
-                pos[j] = pos[j] + 1 == len[j] ? 0 : pos[j] + 1;
-                accL += f[j] * gl[j];
-                accR += f[j] * gr[j];
+        Comb& c0 = combs_[index[g]];
+        Comb& c1 = combs_[index[g + 1]];
+        Comb& c2 = combs_[index[g + 2]];
+        Comb& c3 = combs_[index[g + 3]];
+        // The write sign is applied when the line is read back (the line holds f - u), which
+        // gives the same recursion with one multiply less.
+        const float g0 = c0.gain * sign[g], g1 = c1.gain * sign[g + 1];
+        const float g2 = c2.gain * sign[g + 2], g3 = c3.gain * sign[g + 3];
+        const float l0 = gainL[g], l1 = gainL[g + 1], l2 = gainL[g + 2], l3 = gainL[g + 3];
+        const float r0 = gainR[g], r1 = gainR[g + 1], r2 = gainR[g + 2], r3 = gainR[g + 3];
+        float f0 = c0.state, f1 = c1.state, f2 = c2.state, f3 = c3.state;
+        int i = 0;
+        while (i < n) {
+            const int seg = std::min({n - i, c0.length - c0.pos, c1.length - c1.pos,
+                                      c2.length - c2.pos, c3.length - c3.pos});
+            float* p0 = pool + c0.offset + c0.pos;
+            float* p1 = pool + c1.offset + c1.pos;
+            float* p2 = pool + c2.offset + c2.pos;
+            float* p3 = pool + c3.offset + c3.pos;
+            const float* u = late_ + i;
+            float* accL = sumL_ + i;
+            float* accR = sumR_ + i;
+            int t = 0;
+#if defined(__SSE2__)
+            // Four samples at a time: the one-pole recursion f[t] = keep f[t-1] + g r[t] as a
+            // prefix scan inside the vector, carried from the last lane of the previous four.
+            if (seg >= 4) {
+                const CombScan scan(keep);
+                __m128 v0 = _mm_set1_ps(f0), v1 = _mm_set1_ps(f1);
+                __m128 v2 = _mm_set1_ps(f2), v3 = _mm_set1_ps(f3);
+                const __m128 gv0 = _mm_set1_ps(g0), gv1 = _mm_set1_ps(g1);
+                const __m128 gv2 = _mm_set1_ps(g2), gv3 = _mm_set1_ps(g3);
+                for (; t + 4 <= seg; t += 4) {
+                    const __m128 uv = _mm_loadu_ps(u + t);
+                    __m128 sl = _mm_loadu_ps(accL + t), sr = _mm_loadu_ps(accR + t);
+                    scan.step(p0 + t, gv0, v0, uv, l0, r0, sl, sr);
+                    scan.step(p1 + t, gv1, v1, uv, l1, r1, sl, sr);
+                    scan.step(p2 + t, gv2, v2, uv, l2, r2, sl, sr);
+                    scan.step(p3 + t, gv3, v3, uv, l3, r3, sl, sr);
+                    _mm_storeu_ps(accL + t, sl);
+                    _mm_storeu_ps(accR + t, sr);
+                }
+                f0 = _mm_cvtss_f32(v0);
+                f1 = _mm_cvtss_f32(v1);
+                f2 = _mm_cvtss_f32(v2);
+                f3 = _mm_cvtss_f32(v3);
             }
-            sumL_[i] += accL;
-            sumR_[i] += accR;
+#endif
+            for (; t < seg; ++t) {
+                const float ut = u[t];
+                f0 = f0 * keep + g0 * p0[t];
+                f1 = f1 * keep + g1 * p1[t];
+                f2 = f2 * keep + g2 * p2[t];
+                f3 = f3 * keep + g3 * p3[t];
+                p0[t] = f0 - ut;
+                p1[t] = f1 - ut;
+                p2[t] = f2 - ut;
+                p3[t] = f3 - ut;
+                accL[t] += f0 * l0 + f1 * l1 + f2 * l2 + f3 * l3;
+                accR[t] += f0 * r0 + f1 * r1 + f2 * r2 + f3 * r3;
+            }
+            for (Comb* c : {&c0, &c1, &c2, &c3}) {
+                c->pos += seg;
+                if (c->pos >= c->length) c->pos -= c->length;
+            }
+            i += seg;
         }
-        for (int j = 0; j < 4; ++j) {
-            Comb& c = combs_[index[g + j]];
-            c.pos = pos[j];
-            c.state = f[j];
-        }
+        c0.state = f0;
+        c1.state = f1;
+        c2.state = f2;
+        c3.state = f3;
     }
 }
 

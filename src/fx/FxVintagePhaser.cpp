@@ -86,8 +86,8 @@ void FxVintagePhaser::setParameter(int index, float value) {
 }
 
 // The stage: a one-pole low-pass z' = z + (in - z) k and out = in - z' - z, which is the
-// first-order all-pass (p - z^-1) / (1 - p z^-1) with p = 1 - k.
-template <int kStages, int kTap>
+// first-order all-pass (p - z^-1) / (1 - p z^-1) with p = 1 - k. The tap is the last stage.
+template <int kStages>
 void FxVintagePhaser::runPhaser(int frames, float** io) {
     const float* sine = lfoSine();
     const uint32_t inc = static_cast<uint32_t>(static_cast<int64_t>(phasePerHz * rate_));
@@ -106,28 +106,40 @@ void FxVintagePhaser::runPhaser(int frames, float** io) {
             coef_[i] = 1.0f - std::exp(omega * f);
         }
         lfoPhase_ = phase;
-        for (int ch = 0; ch < 2; ++ch) {
-            float* buf = io[ch] + start;
-            float z[kStages];
-            for (int s = 0; s < kStages; ++s)
-                z[s] = stages_[ch][s];
-            float tap = lastTap_[ch];
-            for (int i = 0; i < n; ++i) {
-                const float x = buf[i];
-                const float k = coef_[i];
-                float in = x - fb * tap;
-                for (int s = 0; s < kStages; ++s) {
-                    const float zn = z[s] + (in - z[s]) * k;
-                    in = in - zn - z[s];
-                    z[s] = zn;
-                    if (s == kTap - 1) tap = in;
-                }
-                buf[i] = (x + tap) * wet + x * dry;
-            }
-            for (int s = 0; s < kStages; ++s)
-                stages_[ch][s] = flush(z[s]);
-            lastTap_[ch] = flush(tap);
+        // Both channels run in one loop so that their stage chains overlap. With
+        // d = in - z the stage is z' = z + d k, out = d (1 - k) - z.
+        float* bl = io[0] + start;
+        float* br = io[1] + start;
+        float zl[kStages], zr[kStages];
+        for (int s = 0; s < kStages; ++s) {
+            zl[s] = stages_[0][s];
+            zr[s] = stages_[1][s];
         }
+        float tapL = lastTap_[0], tapR = lastTap_[1];
+        for (int i = 0; i < n; ++i) {
+            const float xl = bl[i], xr = br[i];
+            const float k = coef_[i], p = 1.0f - k;
+            float inL = xl - fb * tapL;
+            float inR = xr - fb * tapR;
+            for (int s = 0; s < kStages; ++s) {
+                const float dl = inL - zl[s];
+                const float dr = inR - zr[s];
+                inL = dl * p - zl[s];
+                inR = dr * p - zr[s];
+                zl[s] += dl * k;
+                zr[s] += dr * k;
+            }
+            tapL = inL;
+            tapR = inR;
+            bl[i] = (xl + tapL) * wet + xl * dry;
+            br[i] = (xr + tapR) * wet + xr * dry;
+        }
+        for (int s = 0; s < kStages; ++s) {
+            stages_[0][s] = flush(zl[s]);
+            stages_[1][s] = flush(zr[s]);
+        }
+        lastTap_[0] = flush(tapL);
+        lastTap_[1] = flush(tapR);
     }
 }
 
@@ -135,13 +147,13 @@ void FxVintagePhaser::process(int frames, float** io) {
     if (frames <= 0) return;
     switch (phaserType_) {
         case 0:
-            runPhaser<4, 4>(frames, io);
+            runPhaser<4>(frames, io);
             break;
         case 1:
-            runPhaser<6, 6>(frames, io);
+            runPhaser<6>(frames, io);
             break;
         case 2:
-            runPhaser<8, 8>(frames, io);
+            runPhaser<8>(frames, io);
             break;
         default:
             chorus_.process(io[0], io[1], frames);

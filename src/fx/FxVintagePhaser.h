@@ -25,7 +25,7 @@ class FxVintagePhaser : public Module {
 
   private:
     static constexpr int kChunk = 256;
-    template <int kStages, int kTap>
+    template <int kStages>
     void runPhaser(int frames, float** io);
 
     int phaserType_ = 0;
