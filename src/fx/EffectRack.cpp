@@ -242,7 +242,8 @@ void EffectRack::processEq(int band, int frames, float** io) {
     if (frames <= 0 || band < 0 || band > 1) return;
     Band& b = bands_[band];
     const int type = b.type;
-    // Both channels run in one loop, so that their recursions overlap.
+    // Both channels run in one loop, so that their recursions overlap. The feedback terms
+    // are summed first: at unity gain they cancel exactly and the band passes x bit for bit.
     EqState l = b.state[0], r = b.state[1];
     float* bl = io[0];
     float* br = io[1];
@@ -251,8 +252,8 @@ void EffectRack::processEq(int band, int frames, float** io) {
         filters_.peakCoefs(b.frequency, b.gain, b.q, b0, b1, b2, a2);
         for (int n = 0; n < frames; ++n) {
             const float xl = bl[n], xr = br[n];
-            const float yl = b0 * xl + b1 * (l.x1 - l.y1) + b2 * l.x2 - a2 * l.y2;
-            const float yr = b0 * xr + b1 * (r.x1 - r.y1) + b2 * r.x2 - a2 * r.y2;
+            const float yl = b0 * xl + (b1 * (l.x1 - l.y1) + (b2 * l.x2 - a2 * l.y2));
+            const float yr = b0 * xr + (b1 * (r.x1 - r.y1) + (b2 * r.x2 - a2 * r.y2));
             l = EqState{xl, yl, l.x1, l.y1};
             r = EqState{xr, yr, r.x1, r.y1};
             bl[n] = yl;
@@ -266,8 +267,8 @@ void EffectRack::processEq(int band, int frames, float** io) {
             filters_.highShelfCoefs(b.frequency, b.gain, a1, b0, b1);
         for (int n = 0; n < frames; ++n) {
             const float xl = bl[n], xr = br[n];
-            const float yl = b0 * xl + b1 * l.x1 - a1 * l.y1;
-            const float yr = b0 * xr + b1 * r.x1 - a1 * r.y1;
+            const float yl = b0 * xl + (b1 * l.x1 - a1 * l.y1);
+            const float yr = b0 * xr + (b1 * r.x1 - a1 * r.y1);
             l.x1 = xl;
             l.y1 = yl;
             r.x1 = xr;
