@@ -120,7 +120,6 @@ class FxReverb : public Module {
     bool gated_ = true;
 
     // chunk scratch
-    float input_[kChunk] = {};
     float late_[kChunk] = {};
     float erL_[kChunk] = {}, erR_[kChunk] = {}, erShared_[kChunk] = {};
     float sumL_[kChunk] = {}, sumR_[kChunk] = {};

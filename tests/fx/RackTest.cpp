@@ -17,8 +17,7 @@ using fxtest::Stereo;
 namespace {
 
 constexpr double kSr = 44100.0;
-constexpr int kDistOn = 119, kEq1On = 120, kEq2On = 121, kPhaserOn = 116, kDelayOn = 117,
-              kReverbOn = 118;
+constexpr int kDistOn = 119, kEq1On = 120, kEq2On = 121, kDelayOn = 117;
 
 struct Rack {
     Random random;
