@@ -534,46 +534,112 @@ void FxReverb::runCombs(const int* index, const float* sign, const float* gainL,
 // of "Diffuse-1" for the same decay.
 void FxReverb::runFdn(int n) {
     float* pool = pool_.data();
-    float* base[kFdnLines];
-    int pos[kFdnLines], len[kFdnLines];
-    float gain[kFdnLines], coef[kFdnLines], st[kFdnLines];
+    const float scale = fdnOutScale_ * kFdnMakeup;
+    alignas(16) float gain[kFdnLines], coef[kFdnLines], st[kFdnLines];
     for (int j = 0; j < kFdnLines; ++j) {
-        base[j] = pool + fdn_[j].offset;
-        pos[j] = fdn_[j].pos;
-        len[j] = fdn_[j].length;
         gain[j] = fdn_[j].gain;
         coef[j] = fdn_[j].coef;
         st[j] = fdn_[j].state;
     }
-    const float scale = fdnOutScale_ * kFdnMakeup;
-    for (int i = 0; i < n; ++i) {
-        float o[kFdnLines];
-        float accL = 0.0f, accR = 0.0f;
+    int i = 0;
+    while (i < n) {
+        // Cut the chunk where any line wraps, so the lines are read through plain pointers.
+        int seg = n - i;
+        float* p[kFdnLines];
         for (int j = 0; j < kFdnLines; ++j) {
-            o[j] = gain[j] * base[j][pos[j]] + coef[j] * st[j];
-            st[j] = o[j];
+            seg = std::min(seg, fdn_[j].length - fdn_[j].pos);
+            p[j] = pool + fdn_[j].offset + fdn_[j].pos;
         }
-        for (int h = 1; h < kFdnLines; h <<= 1)
-            for (int a = 0; a < kFdnLines; a += 2 * h)
-                for (int b = a; b < a + h; ++b) {
-                    const float p = o[b], q = o[b + h];
-                    o[b] = p + q;
-                    o[b + h] = p - q;
-                }
-        const float u = late_[i];
-        for (int j = 0; j < kFdnLines; ++j) {
-            accL += kFdnLeft[j] * o[j];
-            accR += kFdnRight[j] * o[j];
-            base[j][pos[j]] = o[j] + u;
-            pos[j] = pos[j] + 1 == len[j] ? 0 : pos[j] + 1;
+        const float* u = late_ + i;
+#if defined(__SSE2__)
+        __m128 g[4], c[4], s[4], wl[4], wr[4];
+        for (int k = 0; k < 4; ++k) {
+            g[k] = _mm_load_ps(gain + 4 * k);
+            c[k] = _mm_load_ps(coef + 4 * k);
+            s[k] = _mm_load_ps(st + 4 * k);
+            wl[k] = _mm_loadu_ps(kFdnLeft + 4 * k);
+            wr[k] = _mm_loadu_ps(kFdnRight + 4 * k);
         }
-        sumL_[i] = accL * scale;
-        sumR_[i] = accR * scale;
+        const __m128 alt1 = _mm_setr_ps(1.0f, -1.0f, 1.0f, -1.0f);
+        const __m128 alt2 = _mm_setr_ps(1.0f, 1.0f, -1.0f, -1.0f);
+        for (int t = 0; t < seg; ++t) {
+            __m128 h[4];
+            for (int k = 0; k < 4; ++k) {
+                const __m128 r =
+                    _mm_setr_ps(p[4 * k][t], p[4 * k + 1][t], p[4 * k + 2][t], p[4 * k + 3][t]);
+                s[k] = _mm_add_ps(_mm_mul_ps(g[k], r), _mm_mul_ps(c[k], s[k]));
+                // butterflies of stride 1 and 2 inside the vector
+                __m128 v = s[k];
+                v = _mm_add_ps(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 0, 0)),
+                               _mm_mul_ps(_mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 1, 1)), alt1));
+                v = _mm_add_ps(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 1, 0)),
+                               _mm_mul_ps(_mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 2, 3, 2)), alt2));
+                h[k] = v;
+            }
+            // strides 4 and 8 across the vectors
+            for (int a : {0, 2}) {
+                const __m128 x = h[a], y = h[a + 1];
+                h[a] = _mm_add_ps(x, y);
+                h[a + 1] = _mm_sub_ps(x, y);
+            }
+            for (int a : {0, 1}) {
+                const __m128 x = h[a], y = h[a + 2];
+                h[a] = _mm_add_ps(x, y);
+                h[a + 2] = _mm_sub_ps(x, y);
+            }
+            __m128 al = _mm_setzero_ps(), ar = _mm_setzero_ps();
+            const __m128 uv = _mm_set1_ps(u[t]);
+            alignas(16) float w[kFdnLines];
+            for (int k = 0; k < 4; ++k) {
+                al = _mm_add_ps(al, _mm_mul_ps(h[k], wl[k]));
+                ar = _mm_add_ps(ar, _mm_mul_ps(h[k], wr[k]));
+                _mm_store_ps(w + 4 * k, _mm_add_ps(h[k], uv));
+            }
+            for (int j = 0; j < kFdnLines; ++j)
+                p[j][t] = w[j];
+            // horizontal sums of both sides at once
+            const __m128 lo = _mm_unpacklo_ps(al, ar), hi = _mm_unpackhi_ps(al, ar);
+            const __m128 pair = _mm_add_ps(lo, hi);  // l0+l2, r0+r2, l1+l3, r1+r3
+            const __m128 both = _mm_add_ps(pair, _mm_movehl_ps(pair, pair));
+            alignas(16) float out[4];
+            _mm_store_ps(out, both);
+            sumL_[i + t] = out[0] * scale;
+            sumR_[i + t] = out[1] * scale;
+        }
+        for (int k = 0; k < 4; ++k)
+            _mm_store_ps(st + 4 * k, s[k]);
+#else
+        for (int t = 0; t < seg; ++t) {
+            float o[kFdnLines];
+            for (int j = 0; j < kFdnLines; ++j) {
+                o[j] = gain[j] * p[j][t] + coef[j] * st[j];
+                st[j] = o[j];
+            }
+            for (int h = 1; h < kFdnLines; h <<= 1)
+                for (int a = 0; a < kFdnLines; a += 2 * h)
+                    for (int b = a; b < a + h; ++b) {
+                        const float x = o[b], y = o[b + h];
+                        o[b] = x + y;
+                        o[b + h] = x - y;
+                    }
+            float accL = 0.0f, accR = 0.0f;
+            for (int j = 0; j < kFdnLines; ++j) {
+                accL += kFdnLeft[j] * o[j];
+                accR += kFdnRight[j] * o[j];
+                p[j][t] = o[j] + u[t];
+            }
+            sumL_[i + t] = accL * scale;
+            sumR_[i + t] = accR * scale;
+        }
+#endif
+        for (FdnLine& l : fdn_) {
+            l.pos += seg;
+            if (l.pos >= l.length) l.pos -= l.length;
+        }
+        i += seg;
     }
-    for (int j = 0; j < kFdnLines; ++j) {
-        fdn_[j].pos = pos[j];
+    for (int j = 0; j < kFdnLines; ++j)
         fdn_[j].state = flush(st[j]);
-    }
 }
 
 void FxReverb::runOutput(float* left, float* right, int n) {
