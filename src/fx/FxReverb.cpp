@@ -15,6 +15,10 @@ namespace corvane {
 
 namespace {
 
+// Output gains of the combs, left and right: 64 entries for "Diffuse-1", "Hall" and
+// "Cathedral", 32 for "Room" (which runs the odd-numbered combs). Magnitudes 0.8..1.0 with
+// signs balanced per side and independent between the sides, so the two sums decorrelate;
+// the last comb (the longest, with its feedback cut by 0.8) is given a strong weight.
 constexpr float kCombLeft64[64] = {
     0.9500f,  -0.9850f, -0.9860f, 0.9870f,  -0.9990f, 0.8070f,  -0.8040f, 0.9010f,
     0.9960f,  0.9030f,  -0.8490f, 0.8890f,  0.9320f,  0.9300f,  -0.9310f, -0.9090f,
@@ -47,6 +51,11 @@ constexpr float kCombRight32[32] = {
     0.9710f,  0.9990f, 0.9460f, -0.9630f, -0.8390f, -0.9960f, 0.8980f,  0.9910f,
     -0.9830f, 0.8330f, 0.9580f, -0.9860f, 0.8130f,  0.8700f,  -0.9510f, 8.0000f,
 };
+// "Room" early reflections, in samples at 48 kHz (1599 is subtracted, so the first left
+// reflection comes 2 ms after the pre-delay). The first entries are the room's strongest
+// reflections; the rest spread with growing density up to about 125 ms (left) and 107 ms
+// (right), the two sides on different patterns. Gains (halved when used) fall off roughly
+// exponentially with the reflection time, with uncorrelated signs.
 constexpr int kRoomLeftPos[46] = {
     1693, 1980, 2069, 2160, 2353, 2417, 2664, 2789, 2845, 3002, 3108, 3340, 3432, 3612, 3646, 3832,
     4152, 4217, 4482, 4840, 4892, 4952, 4993, 5026, 5095, 5394, 5483, 5796, 5842, 5883, 6014, 6034,

@@ -106,8 +106,9 @@ void FxVintagePhaser::runPhaser(int frames, float** io) {
             coef_[i] = 1.0f - std::exp(omega * f);
         }
         lfoPhase_ = phase;
-        // Both channels run in one loop so that their stage chains overlap. With
-        // d = in - z the stage is z' = z + d k, out = d (1 - k) - z.
+        // Both channels run in one loop so that their stage chains overlap. Written as
+        // out = p in - (1 + p) z and z' = p z + k in, each stage puts only one multiply and
+        // one subtraction on the path from its input to its output.
         float* bl = io[0] + start;
         float* br = io[1] + start;
         float zl[kStages], zr[kStages];
@@ -118,16 +119,16 @@ void FxVintagePhaser::runPhaser(int frames, float** io) {
         float tapL = lastTap_[0], tapR = lastTap_[1];
         for (int i = 0; i < n; ++i) {
             const float xl = bl[i], xr = br[i];
-            const float k = coef_[i], p = 1.0f - k;
+            const float k = coef_[i], p = 1.0f - k, q = 1.0f + p;
             float inL = xl - fb * tapL;
             float inR = xr - fb * tapR;
             for (int s = 0; s < kStages; ++s) {
-                const float dl = inL - zl[s];
-                const float dr = inR - zr[s];
-                inL = dl * p - zl[s];
-                inR = dr * p - zr[s];
-                zl[s] += dl * k;
-                zr[s] += dr * k;
+                const float outL = p * inL - q * zl[s];
+                const float outR = p * inR - q * zr[s];
+                zl[s] = p * zl[s] + k * inL;
+                zr[s] = p * zr[s] + k * inR;
+                inL = outL;
+                inR = outR;
             }
             tapL = inL;
             tapR = inR;
