@@ -293,3 +293,22 @@ TEST(Module, CornersAboveNyquistStayStable) {
     }
     EXPECT_FLOAT_EQ(corvane::expRange(0.5f, 10.0f, 1000.0f), 100.0f);
 }
+
+// Values outside 0..1 (a careless host or a damaged patch) are held to the range, so type
+// numbers never leave their tables.
+TEST(EffectRack, OutOfRangeValuesAreHeldToTheRange) {
+    Rack r;
+    r.rack.setParameter(97, 5.0f);
+    r.rack.setParameter(85, 7.0f);
+    r.rack.setParameter(79, -3.0f);
+    r.rack.setParameter(91, 100.0f);
+    EXPECT_EQ(r.rack.distortionType(), 8);
+    EXPECT_EQ(r.rack.delay.type(), 8);
+    EXPECT_EQ(r.rack.phaser.type(), 0);
+    EXPECT_EQ(r.rack.reverb.type(), 4);
+    for (int slot : {116, 117, 118, 119, 120, 121})
+        r.rack.setParameter(slot, 2.0f);
+    Stereo s = fxtest::noise(2048, 8);
+    r.run(s);
+    EXPECT_TRUE(std::isfinite(fxtest::peak(s.left, 0, s.size())));
+}
