@@ -44,6 +44,8 @@ void Harrow::setSampleRate(float fs) {
     dcB = static_cast<float>(k / (w + k));
     tables->build(sampleRate);
     updateGlideCoef();
+    for (Voice& v : voices)
+        v.speedPitch = INT32_MIN;  // speeds depend on the host rate
 }
 
 void Harrow::reset() {
@@ -400,8 +402,11 @@ void Harrow::renderVoice(Voice& v, int n, float* fxL, float* fxR, float* dryL, f
     const EngineTables& t = *tables;
     const AmpEnvelopeCoefs ampCoefs =
         ampEnvelopeCoefs(t, ampEnvelope, m.ampEnv, m.hold, v.fastRelease != 0, pedalDown);
+    // The filter envelope only moves while a filter type is chosen.
+    const bool filtering = filterType >= 1 && filterType <= 4;
     const FilterEnvelopeCoefs filterCoefs =
-        filterEnvelopeCoefs(t, filterEnvelope, m.filterEnv, pedalDown);
+        filtering ? filterEnvelopeCoefs(t, filterEnvelope, m.filterEnv, pedalDown)
+                  : FilterEnvelopeCoefs{1.0f, 1.0f, 0.0f, 1.0f};
 
     // 3. Pitch: the glide offset decays over the sub-block, the speed stays constant in it.
     if (glideOn) {

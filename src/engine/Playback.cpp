@@ -121,7 +121,7 @@ void readSlices(Voice& v, const SampleMap& map, const SampleZone& trigger, doubl
 
 }  // namespace
 
-double playbackSpeed(const EngineTables& t, const Voice& v, const SampleZone& zone, int bend,
+double playbackSpeed(const EngineTables& t, Voice& v, const SampleZone& zone, int bend,
                      int pitchMod, bool glideOn, double hostRate) {
     int d;
     if (glideOn) {
@@ -131,7 +131,11 @@ double playbackSpeed(const EngineTables& t, const Voice& v, const SampleZone& zo
     } else {
         d = (static_cast<int>(v.pitch / 128.0f) - zone.rootKey) * 128 + bend + pitchMod;
     }
-    return static_cast<double>(t.ratio(d)) * zone.sampleRate / hostRate;
+    if (d != v.speedPitch) {
+        v.speedPitch = d;
+        v.speed = static_cast<double>(t.ratio(d)) * zone.sampleRate / hostRate;
+    }
+    return v.speed;
 }
 
 void readZone(Voice& v, const SampleZone& z, double speed, int n, float* out) {

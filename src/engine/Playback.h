@@ -9,7 +9,8 @@ namespace corvane {
 
 // Frames of sample data per output frame. `bend` and `pitchMod` are in 1/128 semitone;
 // `zone` gives the root key and the sample rate (for REX, the loop-trigger zone).
-double playbackSpeed(const EngineTables& t, const Voice& v, const SampleZone& zone, int bend,
+// The result is kept in the voice and reused while the pitch difference stays the same.
+double playbackSpeed(const EngineTables& t, Voice& v, const SampleZone& zone, int bend,
                      int pitchMod, bool glideOn, double hostRate);
 
 // Reads n frames (n <= kMaxSubBlock) of the voice's zone into out (2n floats, left and

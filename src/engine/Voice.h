@@ -48,6 +48,9 @@ struct Voice {
 
     const SampleZone* zone = nullptr;  // null: the voice holds its slot but plays nothing
     double position = 0.0;             // frames into the zone being read
+    // The speed last computed and the pitch difference it was computed for.
+    double speed = 0.0;
+    int32_t speedPitch = INT32_MIN;
 
     // REX loop trigger: the slice being read, its length at the tempo and the faded tail of
     // the previous slice.
