@@ -337,7 +337,7 @@ void Harrow::renderVoices(int frames, float* fxL, float* fxR, float* dryL, float
                           int offset) {
     // Callers pass at most 64 frames; anything longer is rendered in such pieces.
     while (frames > 0) {
-        const int n = std::min(frames, kMaxSubBlock);
+        const int n = std::min(frames, kSubBlockFrames);
         renderPiece(n, fxL, fxR, dryL, dryR, offset);
         fxL += n;
         fxR += n;
@@ -419,7 +419,7 @@ void Harrow::renderVoice(Voice& v, int n, float* fxL, float* fxR, float* dryL, f
     const double speed = playbackSpeed(t, v, zone, bendPitch, m.pitch, glideOn, sampleRate);
 
     // 4. Sample reading into the interleaved scratch buffer.
-    alignas(16) float buffer[2 * kMaxSubBlock];
+    alignas(16) float buffer[2 * kSubBlockFrames];
     readVoice(v, map, speed, tempo, t.sliceFade, n, buffer);
 
     // 5. Filter (with its envelope) over the scratch buffer.
@@ -430,7 +430,7 @@ void Harrow::renderVoice(Voice& v, int n, float* fxL, float* fxR, float* dryL, f
         runModEnvelope(v.modEnv, modEnvelopeCoefs(t, modEnvelope, m.modEnv, pedalDown), n);
 
     // 7. Amplitude envelope and output with gain and send ramps.
-    alignas(16) float env[kMaxSubBlock];
+    alignas(16) float env[kSubBlockFrames];
     runAmpEnvelope(v.amp, ampCoefs, v.age, n, env);
 
     const float lm = 1.0f + std::max(m.level, -1.0f);

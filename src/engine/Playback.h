@@ -13,7 +13,7 @@ namespace corvane {
 double playbackSpeed(const EngineTables& t, Voice& v, const SampleZone& zone, int bend,
                      int pitchMod, bool glideOn, double hostRate);
 
-// Reads n frames (n <= kMaxSubBlock) of the voice's zone into out (2n floats, left and
+// Reads n frames (n <= kSubBlockFrames) of the voice's zone into out (2n floats, left and
 // right interleaved) and advances the voice's position. A REX loop trigger plays the map's
 // slices in turn, each for its length at `tempo`.
 void readVoice(Voice& v, const SampleMap& map, double speed, double tempo, const float* fade, int n,

@@ -9,7 +9,7 @@ namespace corvane {
 constexpr int kPlayingVoices = 40;  // slots 0..39 take new notes
 constexpr int kTailVoices = 8;      // slots 40..47 hold stolen voices while they fade
 constexpr int kVoiceSlots = kPlayingVoices + kTailVoices;
-constexpr int kMaxSubBlock = 64;      // frames rendered per voice pass at most
+constexpr int kSubBlockFrames = 64;   // frames rendered per voice pass at most
 constexpr int kSliceTailFrames = 64;  // REX: frames of the previous slice faded under the next
 
 enum EnvelopeStage : uint8_t {
