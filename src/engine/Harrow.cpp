@@ -17,6 +17,16 @@ inline float flushTiny(float x, float limit) {
     return (x < limit && x > -limit) ? 0.0f : x;
 }
 
+template <typename T>
+T smoothTowards(T x, T target, int n) {
+    for (int i = 0; i < n; ++i) {
+        const T next = x + (target - x) / T(1024);
+        if (next == x) break;
+        x = next;
+    }
+    return x;
+}
+
 // Truncation towards zero, limited to lo..hi (NaN gives lo): stored values are not trusted.
 inline int toInt(float x, int lo, int hi) {
     if (!(x > static_cast<float>(lo))) return lo;
@@ -351,11 +361,10 @@ void Harrow::renderVoices(int frames, float* fxL, float* fxR, float* dryL, float
 void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR, int offset) {
     if (map.empty()) return;
 
-    // Controllers: one-pole smoothing at 1/1024 per sample, evaluated per sub-block.
-    for (int i = 0; i < n; ++i) {
-        modWheel += (modWheelTarget - modWheel) / 1024.0;
-        cutoffSmoothed += (cutoffTarget - cutoffSmoothed) / 1024.0f;
-    }
+    // Controllers: one-pole smoothing at 1/1024 per sample, evaluated per sub-block. Once a
+    // step no longer changes the value, the remaining steps would not either.
+    modWheel = smoothTowards(modWheel, modWheelTarget, n);
+    cutoffSmoothed = smoothTowards(cutoffSmoothed, cutoffTarget, n);
     if (std::fabs(modWheel) < 1e-9) modWheel = 0.0;
     cutoffSmoothed = flushTiny(cutoffSmoothed, 1e-9f);
     bendSmoothed = (bendRaw * 16 + bendSmoothed * 112) / 128;
