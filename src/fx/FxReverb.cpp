@@ -10,6 +10,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace corvane {
 
@@ -154,17 +157,6 @@ uint32_t nextPow2(uint32_t v) {
     return p;
 }
 
-// out[i] += g * ring[start + i] for i < n, wrapping at the ring's end.
-void accumulateTap(float* out, const float* ring, uint32_t mask, uint32_t start, int n, float g) {
-    const uint32_t s = start & mask;
-    const int first = static_cast<int>(std::min<uint32_t>(static_cast<uint32_t>(n), mask + 1 - s));
-    const float* src = ring + s;
-    for (int i = 0; i < first; ++i)
-        out[i] += g * src[i];
-    for (int i = first; i < n; ++i)
-        out[i] += g * ring[i - first];
-}
-
 // Comb index lists, write signs (+1: f - u, -1: u - f) and their gain tables per family.
 struct CombFamily {
     int index[64];
@@ -212,6 +204,106 @@ struct CombScan {
 };
 #endif
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#define CORVANE_COMB_AVX 1
+#define CORVANE_AVX __attribute__((target("avx2,fma")))
+
+// The same four-sample scan on processors with AVX2 and FMA, two combs to a register (one
+// per 128-bit half, where the byte shifts stay).
+struct CombScanAvx {
+    __m256 k1, k2, kp;
+};
+
+CORVANE_AVX inline __m256 pairOf(float lo, float hi) {
+    return _mm256_set_m128(_mm_set1_ps(hi), _mm_set1_ps(lo));
+}
+
+CORVANE_AVX inline void combPairStep(const CombScanAvx& k, float* lo, float* hi, __m256 gain,
+                                     __m256& state, __m256 uv, __m256 wl, __m256 wr, __m256& sl,
+                                     __m256& sr) {
+    const __m256 r =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(lo)), _mm_loadu_ps(hi), 1);
+    __m256 x = _mm256_mul_ps(gain, r);
+    x = _mm256_fmadd_ps(k.k1, _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(x), 4)), x);
+    x = _mm256_fmadd_ps(k.k2, _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(x), 8)), x);
+    x = _mm256_fmadd_ps(k.kp, state, x);
+    const __m256 w = _mm256_sub_ps(x, uv);
+    _mm_storeu_ps(lo, _mm256_castps256_ps128(w));
+    _mm_storeu_ps(hi, _mm256_extractf128_ps(w, 1));
+    sl = _mm256_fmadd_ps(x, wl, sl);
+    sr = _mm256_fmadd_ps(x, wr, sr);
+    state = _mm256_shuffle_ps(x, x, _MM_SHUFFLE(3, 3, 3, 3));
+}
+
+// Four combs over `seg` samples; returns the number of samples done (a multiple of 4).
+CORVANE_AVX int combQuadAvx(float* const* p, const float* g, float* f, const float* u,
+                            const float* l, const float* r, float* accL, float* accR, int seg,
+                            float keep) {
+    const float k3 = keep * keep * keep, k4 = k3 * keep;
+    const CombScanAvx k{_mm256_set1_ps(keep), _mm256_set1_ps(keep * keep),
+                        _mm256_setr_ps(keep, keep * keep, k3, k4, keep, keep * keep, k3, k4)};
+    const __m256 gA = pairOf(g[0], g[1]), gB = pairOf(g[2], g[3]);
+    const __m256 lA = pairOf(l[0], l[1]), lB = pairOf(l[2], l[3]);
+    const __m256 rA = pairOf(r[0], r[1]), rB = pairOf(r[2], r[3]);
+    __m256 vA = pairOf(f[0], f[1]), vB = pairOf(f[2], f[3]);
+    int t = 0;
+    for (; t + 4 <= seg; t += 4) {
+        const __m128 u4 = _mm_loadu_ps(u + t);
+        const __m256 uv = _mm256_set_m128(u4, u4);
+        __m256 sl = _mm256_setzero_ps(), sr = _mm256_setzero_ps();
+        combPairStep(k, p[0] + t, p[1] + t, gA, vA, uv, lA, rA, sl, sr);
+        combPairStep(k, p[2] + t, p[3] + t, gB, vB, uv, lB, rB, sl, sr);
+        const __m128 sumL = _mm_add_ps(_mm256_castps256_ps128(sl), _mm256_extractf128_ps(sl, 1));
+        const __m128 sumR = _mm_add_ps(_mm256_castps256_ps128(sr), _mm256_extractf128_ps(sr, 1));
+        _mm_storeu_ps(accL + t, _mm_add_ps(_mm_loadu_ps(accL + t), sumL));
+        _mm_storeu_ps(accR + t, _mm_add_ps(_mm_loadu_ps(accR + t), sumR));
+    }
+    f[0] = _mm256_cvtss_f32(vA);
+    f[1] = _mm_cvtss_f32(_mm256_extractf128_ps(vA, 1));
+    f[2] = _mm256_cvtss_f32(vB);
+    f[3] = _mm_cvtss_f32(_mm256_extractf128_ps(vB, 1));
+    return t;
+}
+
+bool haveAvx2Fma() {
+    static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return have;
+}
+#endif
+
+// Early reflections: out[i] += sum of g[k] * src[k][i], four taps per pass over the block.
+inline __attribute__((always_inline)) void accumulateTaps(float* __restrict out,
+                                                          const float* const* src, const float* g,
+                                                          int taps, int n) {
+    int k = 0;
+    for (; k + 4 <= taps; k += 4) {
+        const float* __restrict s0 = src[k];
+        const float* __restrict s1 = src[k + 1];
+        const float* __restrict s2 = src[k + 2];
+        const float* __restrict s3 = src[k + 3];
+        const float g0 = g[k], g1 = g[k + 1], g2 = g[k + 2], g3 = g[k + 3];
+        for (int i = 0; i < n; ++i)
+            out[i] += g0 * s0[i] + g1 * s1[i] + g2 * s2[i] + g3 * s3[i];
+    }
+    for (; k < taps; ++k) {
+        const float* __restrict s0 = src[k];
+        const float g0 = g[k];
+        for (int i = 0; i < n; ++i)
+            out[i] += g0 * s0[i];
+    }
+}
+
+void accumulateTapsDefault(float* out, const float* const* src, const float* g, int taps, int n) {
+    accumulateTaps(out, src, g, taps, n);
+}
+
+#if defined(CORVANE_COMB_AVX)
+CORVANE_AVX void accumulateTapsAvx(float* out, const float* const* src, const float* g, int taps,
+                                   int n) {
+    accumulateTaps(out, src, g, taps, n);
+}
+#endif
+
 }  // namespace
 
 FxReverb::FxReverb(Random& random)
@@ -227,7 +319,7 @@ void FxReverb::setSampleRate(double sr) {
     setModuleSampleRate(sr);
     const uint32_t ring =
         nextPow2(std::max<uint32_t>(65536u, static_cast<uint32_t>(0.5 * sr) + 2 * kChunk));
-    preRing_.assign(ring, 0.0f);
+    preRing_.assign(ring + kChunk, 0.0f);  // plus a mirror of the first kChunk entries
     preMask_ = ring - 1;
     preWrite_ = 0;
     setUpLengths();
@@ -410,6 +502,12 @@ void FxReverb::runInputStage(const float* left, const float* right, int n) {
         z1 = z;
         ring[(preWrite_ + static_cast<uint32_t>(i)) & preMask_] = z + 1e-15f;
     }
+    // Mirror the ring's first kChunk entries behind its end.
+    const uint32_t size = preMask_ + 1;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t j = (preWrite_ + static_cast<uint32_t>(i)) & preMask_;
+        if (j < static_cast<uint32_t>(kChunk)) ring[size + j] = ring[j];
+    }
     dampX1_ = x1;
     dampY1_ = y1;
     lowCutZ1_ = z1;
@@ -419,13 +517,24 @@ void FxReverb::runEarly(int n) {
     std::fill(erL_, erL_ + n, 0.0f);
     std::fill(erR_, erR_ + n, 0.0f);
     std::fill(erShared_, erShared_ + n, 0.0f);
+    // The ring's mirrored head makes every tap's stretch of n samples contiguous.
     const float* ring = preRing_.data();
     const TapSet* sets[3] = {&tapsL_, &tapsR_, &tapsShared_};
     float* outs[3] = {erL_, erR_, erShared_};
-    for (int s = 0; s < 3; ++s)
-        for (int t = 0; t < sets[s]->count; ++t)
-            accumulateTap(outs[s], ring, preMask_,
-                          preWrite_ - static_cast<uint32_t>(sets[s]->pos[t]), n, sets[s]->gain[t]);
+    const float* src[kMaxTaps];
+    for (int s = 0; s < 3; ++s) {
+        const TapSet& set = *sets[s];
+        const int count = std::min(set.count, kMaxTaps);
+        for (int t = 0; t < count; ++t)
+            src[t] = ring + ((preWrite_ - static_cast<uint32_t>(set.pos[t])) & preMask_);
+#if defined(CORVANE_COMB_AVX)
+        if (haveAvx2Fma()) {
+            accumulateTapsAvx(outs[s], src, set.gain, count, n);
+            continue;
+        }
+#endif
+        accumulateTapsDefault(outs[s], src, set.gain, count, n);
+    }
     for (int i = 0; i < n; ++i) {
         erL_[i] += erShared_[i];
         erR_[i] -= erShared_[i];
@@ -483,10 +592,23 @@ void FxReverb::runCombs(const int* index, const float* sign, const float* gainL,
             float* accL = sumL_ + i;
             float* accR = sumR_ + i;
             int t = 0;
+#if defined(CORVANE_COMB_AVX)
+            if (seg >= 4 && haveAvx2Fma()) {
+                float* lines[4] = {p0, p1, p2, p3};
+                const float gains[4] = {g0, g1, g2, g3};
+                const float outL[4] = {l0, l1, l2, l3}, outR[4] = {r0, r1, r2, r3};
+                float state[4] = {f0, f1, f2, f3};
+                t = combQuadAvx(lines, gains, state, u, outL, outR, accL, accR, seg, keep);
+                f0 = state[0];
+                f1 = state[1];
+                f2 = state[2];
+                f3 = state[3];
+            }
+#endif
 #if defined(__SSE2__)
             // Four samples at a time: the one-pole recursion f[t] = keep f[t-1] + g r[t] as a
             // prefix scan inside the vector, carried from the last lane of the previous four.
-            if (seg >= 4) {
+            if (seg - t >= 4) {
                 const CombScan scan(keep);
                 __m128 v0 = _mm_set1_ps(f0), v1 = _mm_set1_ps(f1);
                 __m128 v2 = _mm_set1_ps(f2), v3 = _mm_set1_ps(f3);
