@@ -265,9 +265,11 @@ CORVANE_AVX int combQuadAvx(float* const* p, const float* g, float* f, const flo
     return t;
 }
 
+std::atomic<bool> wideKernelsAllowed{true};
+
 bool haveAvx2Fma() {
     static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return have;
+    return have && wideKernelsAllowed.load(std::memory_order_relaxed);
 }
 #endif
 
@@ -314,6 +316,14 @@ FxReverb::FxReverb(Random& random)
 }
 
 FxReverb::~FxReverb() = default;
+
+void FxReverb::allowWideKernels(bool allow) {
+#if defined(CORVANE_COMB_AVX)
+    wideKernelsAllowed.store(allow, std::memory_order_relaxed);
+#else
+    (void)allow;
+#endif
+}
 
 void FxReverb::setSampleRate(double sr) {
     setModuleSampleRate(sr);

@@ -36,6 +36,10 @@ class FxReverb : public Module {
     // audio: io[0], io[1] in place
     virtual void process(int frames, float** io);
 
+    // control: lets the AVX2/FMA kernels run where the processor has them (the default);
+    // false keeps every instance on the baseline SSE2 code
+    static void allowWideKernels(bool allow);
+
     int type() const { return requestedType_.load(std::memory_order_relaxed); }
     int predelaySamples() const { return predelay_; }
     int earlyOffset() const { return erOffset_; }

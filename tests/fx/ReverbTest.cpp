@@ -170,3 +170,20 @@ TEST(Reverb, EveryTypeDecaysAndIsStereo) {
         EXPECT_NE(s.left, s.right) << type;
     }
 }
+
+// The wide (AVX2/FMA) and the baseline kernels compute the same reverb, up to rounding.
+TEST(Reverb, WideAndBaselineKernelsAgree) {
+    for (float type : {0.0f, 0.5f, 0.75f}) {
+        Stereo wide = fxtest::noise(20000, 25, 0.5f), narrow = wide;
+        Reverb a(44100.0, type, 0.5f, 0.1f);
+        a.run(wide);
+        FxReverb::allowWideKernels(false);
+        Reverb b(44100.0, type, 0.5f, 0.1f);
+        b.run(narrow);
+        FxReverb::allowWideKernels(true);
+        float worst = 0.0f;
+        for (size_t i = 0; i < wide.size(); ++i)
+            worst = std::max(worst, std::fabs(wide.left[i] - narrow.left[i]));
+        EXPECT_LT(worst, 1e-4f * fxtest::peak(wide.left, 0, wide.size())) << type;
+    }
+}
