@@ -262,7 +262,7 @@ std::string storedFolder(const fs::path& folder) {
 void loadInstrument(Plugin& p, const std::string& path) {
     const vst::AEffect* e = p.effect();
     if (e->uniqueID != kCorvaneId) fail("--instrument works with Corvane only");
-    std::string upper = path;
+    std::string upper = fs::path(path).filename().string();
     for (char& c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const bool known =
