@@ -233,6 +233,58 @@ TEST_F(RenderTool, HandclapOnsetsFollowTheTempoMap) {
     }
 }
 
+TEST_F(RenderTool, EventsAndTimeInfoFollowTheTempoMap) {
+    // 120 BPM, then 90 BPM from quarter 2 (480 ticks per quarter); note-ons on every quarter.
+    // At 48 kHz: quarters 0..2 lie at 0, 24000, 48000; quarter 3 at 48000 + 2/3 s = 80000,
+    // quarter 4 at 112000.
+    std::vector<corvane::render::MidiWriteEvent> notes;
+    for (int q = 0; q < 5; ++q) {
+        notes.push_back({static_cast<uint64_t>(q) * 480, 0x90, static_cast<uint8_t>(60 + q), 90});
+        notes.push_back(
+            {static_cast<uint64_t>(q) * 480 + 240, 0x80, static_cast<uint8_t>(60 + q), 0});
+    }
+    writeFile(dir / "tempo.mid",
+              corvane::render::buildMidiFile(480, {{0, 120.0}, {960, 90.0}}, notes));
+    ToolRun r = run({"--plugin", CORVANE_PROBE_PATH, "--midi", "tempo.mid", "--out", "probe.wav",
+                     "--rate", "48000", "--block", "1000", "--tail", "0.1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Wav w;
+    ASSERT_TRUE(readWav(dir / "probe.wav", w));
+    ASSERT_EQ(w.channels, 2);
+    // The song ends with the last note-off at quarter 4.5, 2.5 quarters of 0.666667 s after
+    // the change at 1 s; 0.1 s of tail follow, and the tool renders whole frames.
+    EXPECT_EQ(w.frames(), static_cast<size_t>(std::ceil((1.0 + 2.5 * 0.666667 + 0.1) * 48000.0)));
+
+    const long expected[] = {0, 24000, 48000, 80000, 112000};
+    std::vector<long> onsets;
+    for (size_t f = 0; f < w.frames(); ++f)
+        if (w.samples[2 * f] != 0.0f) {
+            onsets.push_back(static_cast<long>(f));
+            EXPECT_EQ(w.samples[2 * f], 60.0f + static_cast<float>(onsets.size() - 1));
+        }
+    EXPECT_EQ(onsets, std::vector<long>(std::begin(expected), std::end(expected)));
+
+    for (size_t block = 0; block + 1 < w.frames(); block += 1000) {
+        const double t = block / 48000.0;
+        // The file stores 90 BPM as 666667 microseconds per quarter.
+        const double bpm = t < 1.0 ? 120.0 : 60e6 / 666667.0;
+        const double quarters = t < 1.0 ? t * 2.0 : 2.0 + (t - 1.0) * bpm / 60.0;
+        EXPECT_FLOAT_EQ(w.samples[2 * block + 1], static_cast<float>(bpm)) << "block at " << block;
+        EXPECT_NEAR(w.samples[2 * block + 3], quarters, 1e-5) << "block at " << block;
+    }
+
+    // A fixed tempo replaces the map, for the events and the time info alike.
+    r = run({"--plugin", CORVANE_PROBE_PATH, "--midi", "tempo.mid", "--out", "fixed.wav", "--rate",
+             "48000", "--block", "1000", "--tail", "0", "--tempo", "60"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Wav fixed;
+    ASSERT_TRUE(readWav(dir / "fixed.wav", fixed));
+    EXPECT_EQ(fixed.frames(), 4.5 * 48000);
+    EXPECT_EQ(fixed.samples[2 * 48000 * 3], 63.0f);  // quarter 3 at 3 s
+    EXPECT_FLOAT_EQ(fixed.samples[2 * 96000 + 1], 60.0f);
+    EXPECT_NEAR(fixed.samples[2 * 96000 + 3], 2.0, 1e-5);
+}
+
 TEST_F(RenderTool, SavedProgramLoadsBackToTheSameSound) {
     if (!fs::exists(kHandclap)) GTEST_SKIP() << kHandclap << " is not there";
     const std::string demoMidi = std::string(CORVANE_DEMO_DIR) + "/demo.mid";
@@ -283,7 +335,7 @@ TEST_F(RenderTool, OutputFormatsAndRates) {
     corvane::render::MidiSong song;
     std::string error;
     ASSERT_TRUE(corvane::render::loadMidiFile(demoMidi, song, error, 240.0)) << error;
-    EXPECT_EQ(w.frames(), static_cast<size_t>(std::ceil(song.endSeconds * 22050 - 1e-9)));
+    EXPECT_EQ(w.frames(), static_cast<size_t>(std::ceil(song.endSeconds * 22050 - 1e-6)));
     EXPECT_NEAR(song.endSeconds, 8.5, 1e-9);
 }
 

@@ -365,7 +365,7 @@ struct RenderResult {
 
 RenderResult render(Plugin& p, const MidiSong& song, const Options& o) {
     const int64_t total =
-        static_cast<int64_t>(std::ceil((song.endSeconds + o.tail) * o.rate - 1e-9));
+        static_cast<int64_t>(std::ceil((song.endSeconds + o.tail) * o.rate - 1e-6));
     if (total > static_cast<int64_t>(kMaxSeconds * o.rate))
         fail("the MIDI file lasts longer than 6 hours; refusing to render it");
 
