@@ -268,6 +268,7 @@ void ModMatrix::voicePass(const ModVoiceSources& v, const ModGlobals& g,
     for (int s = count_ - 1; s >= 0; --s) {
         const int src = source_[s];
         if (src == kSrcOff) continue;
+        if (src == kSrcModEnv) out.usesModEnv = true;
         const int dst = destination_[s];
         if (dst == kDstNone) continue;
         const float value = voiceSource(src, v, g);
@@ -299,43 +300,43 @@ void ModMatrix::voicePass(const ModVoiceSources& v, const ModGlobals& g,
                 out.envAmount += static_cast<float>(k * std::fabs(a));
                 break;
             case kDstFilterKeyTrack:
-                out.keyTrack += static_cast<float>(k);
+                out.keytrack += static_cast<float>(k);
                 break;
             case 17:
-                out.amp.attack += static_cast<float>(k);
+                out.ampEnv[0] += static_cast<float>(k);
                 break;
             case 18:
-                out.amp.decay += static_cast<float>(k);
+                out.ampEnv[1] += static_cast<float>(k);
                 break;
             case 19:
-                out.amp.sustain += static_cast<float>(k);
+                out.ampEnv[2] += static_cast<float>(k);
                 break;
             case 20:
-                out.amp.release += static_cast<float>(k);
+                out.ampEnv[3] += static_cast<float>(k);
                 break;
             case 21:
-                out.filter.attack += static_cast<float>(k);
+                out.filterEnv[0] += static_cast<float>(k);
                 break;
             case 22:
-                out.filter.decay += static_cast<float>(k);
+                out.filterEnv[1] += static_cast<float>(k);
                 break;
             case 23:
-                out.filter.sustain += static_cast<float>(k);
+                out.filterEnv[2] += static_cast<float>(k);
                 break;
             case 24:
-                out.filter.release += static_cast<float>(k);
+                out.filterEnv[3] += static_cast<float>(k);
                 break;
             case 57:
-                out.mod.attack += static_cast<float>(k);
+                out.modEnv[0] += static_cast<float>(k);
                 break;
             case 58:
-                out.mod.decay += static_cast<float>(k);
+                out.modEnv[1] += static_cast<float>(k);
                 break;
             case 59:
-                out.mod.sustain += static_cast<float>(k);
+                out.modEnv[2] += static_cast<float>(k);
                 break;
             case 60:
-                out.mod.release += static_cast<float>(k);
+                out.modEnv[3] += static_cast<float>(k);
                 break;
             case kDstAmpHold:
                 hold += std::trunc(k * g.sampleRate * 0.1);

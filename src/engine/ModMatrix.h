@@ -1,10 +1,13 @@
 #pragma once
 // The modulation matrix: 24 slots, each a source code, a destination code and a signed amount.
-// The voice pass runs once per sub-block and voice and fills a VoiceModulation record; the
-// global pass runs once per block for the controller curves, the global LFO 2 and the delay's
-// modulation depth. Sources and destinations are stored as internal codes; the editor's menus
-// list them in their own order and translate through the menu tables.
+// The voice pass runs once per sub-block and voice and fills a VoiceModulation record (whose
+// defaults are the values without any routing); the global pass runs once per block for the
+// controller curves, the global LFO 2 and the delay's modulation depth. Sources and destinations
+// are stored as internal codes; the editor's menus list them in their own order and translate
+// through the menu tables.
 #include <cstdint>
+
+#include "engine/Voice.h"
 
 namespace corvane {
 
@@ -85,42 +88,6 @@ struct ModCurve {
 
     void setKnee(double x);
     float apply(float x) const { return x <= knee ? x * s1 : x * s2 + 1.0f - s2; }
-};
-
-// Envelope setting offsets (added to the slot values before they become table indices).
-struct EnvModulation {
-    float attack = 0.0f;
-    float decay = 0.0f;
-    float sustain = 0.0f;
-    float release = 0.0f;
-};
-
-// Result of one voice pass; the defaults are the values without any routing.
-struct VoiceModulation {
-    int32_t pitch = 0;         // 1/128 semitone
-    float level = 0.0f;        // "Volume": amplitude x (1 + max(level, -1))^2
-    float levelFactor = 1.0f;  // product of the "Level (dB)" factors
-    float pan = 0.0f;          // clamp to -1..+1 where it is used
-    float send = 0.0f;         // effect send = clamp(1 + send, 0, 1)
-    float cutoff = 0.0f;       // added to the normalised cutoff
-    float envAmount = 0.0f;    // added to `Filter Env Amt`
-    float keyTrack = 0.0f;     // added to `Filter Keytrack`
-    int32_t hold = 0;          // amplitude hold in samples
-    EnvModulation amp, filter, mod;
-    float lfoRate[3] = {0.0f, 0.0f, 0.0f};  // added to the rate slot values
-    bool lfoRateSet[3] = {false, false, false};
-    uint32_t lfoPhase[3] = {0, 0, 0};  // new phase at voice age 0
-    bool lfoPhaseSet[3] = {false, false, false};
-
-    // Amplitude factor of "Volume" and "Level (dB)".
-    float amplitude() const {
-        const float l = 1.0f + (level > -1.0f ? level : -1.0f);
-        return l * l * levelFactor;
-    }
-    float sendAmount() const {
-        const float s = 1.0f + send;
-        return s < 0.0f ? 0.0f : (s > 1.0f ? 1.0f : s);
-    }
 };
 
 // Controller and engine values shared by every voice.
