@@ -35,8 +35,9 @@ void Filter::buildTable(double fs) {
 }
 
 void Filter::setType(float raw) {
-    const int t = static_cast<int>(std::clamp(raw + 0.0000001f, -1.0f, 100.0f));
-    type_ = t;
+    // a raw number from the patch; anything that is no type 1..4 leaves the voices unfiltered
+    const float x = raw + 0.0000001f;
+    type_ = !(x > 0.0f) ? kFilterOff : (x >= 100.0f ? 100 : static_cast<int>(x));
 }
 
 void Filter::setResonance(float v) {

@@ -102,17 +102,17 @@ float Lfo::fadeFactor(uint32_t age) const {
     return std::min(1.0f, f);
 }
 
-float Lfo::evaluate(LfoVoiceState& s, uint32_t age, int frames, uint32_t increment,
-                    Random& random) const {
-    if (shape_ != kLfoSampleHold) return read(s.phase);
-    const uint64_t end = static_cast<uint64_t>(s.phase) +
+float Lfo::evaluate(uint32_t phase, float& holdTarget, float& held, uint32_t age, int frames,
+                    uint32_t increment, Random& random) const {
+    if (shape_ != kLfoSampleHold) return read(phase);
+    const uint64_t end = static_cast<uint64_t>(phase) +
                          static_cast<uint64_t>(increment) * static_cast<uint64_t>(frames);
     if (age == 0 || end >= (uint64_t{1} << 32)) {
-        s.holdTarget = static_cast<float>(random.next()) * 2.0f / 32767.0f - 1.0f;
+        holdTarget = static_cast<float>(random.next()) * 2.0f / 32767.0f - 1.0f;
     }
-    s.held += holdCoef_ * (s.holdTarget - s.held);
-    if (std::fabs(s.held) < 1e-9f) s.held = 0.0f;
-    return s.held;
+    held += holdCoef_ * (holdTarget - held);
+    if (std::fabs(held) < 1e-9f) held = 0.0f;
+    return held;
 }
 
 void Lfo::rebuildTable() {

@@ -74,11 +74,18 @@ class Lfo {
     // audio, once per sub-block and voice: the LFO's value before the fade-in (the held
     // value for S+H, which also draws and glides here). `increment` is the phase step per
     // sample this sub-block will use.
+    float evaluate(uint32_t phase, float& holdTarget, float& held, uint32_t age, int frames,
+                   uint32_t increment, Random& random) const;
     float evaluate(LfoVoiceState& s, uint32_t age, int frames, uint32_t increment,
-                   Random& random) const;
+                   Random& random) const {
+        return evaluate(s.phase, s.holdTarget, s.held, age, frames, increment, random);
+    }
     // After a sub-block (and for silent voices): the phase moves on by increment * frames.
+    static void advance(uint32_t& phase, uint32_t increment, int frames) {
+        phase += increment * static_cast<uint32_t>(frames);
+    }
     static void advance(LfoVoiceState& s, uint32_t increment, int frames) {
-        s.phase += increment * static_cast<uint32_t>(frames);
+        advance(s.phase, increment, frames);
     }
 
     int number() const { return number_; }
