@@ -67,9 +67,10 @@ class Filter {
     }
 
     // audio: filters one sub-block in place. `left` and `right` advance by `stride` floats
-    // per frame (2 for an interleaved buffer). `envelope()` advances the filter envelope by
-    // one sample and returns its level; with the filter off it is not called, the signal is
-    // left untouched and only the ramp's end point is remembered.
+    // per frame (2 for an interleaved buffer). `envelope(levels, n)` advances the filter
+    // envelope by n samples (at most 64 a call) and writes its level after each step; with the
+    // filter off it is not called, the signal is left untouched and only the ramp's end point
+    // is remembered.
     template <class Envelope>
     void process(FilterState& s, float target, float envAmount, Envelope& envelope, float* left,
                  float* right, int stride, int frames) const {
@@ -101,45 +102,105 @@ class Filter {
     }
 
   private:
+    // Left and right side by side: both channels share every coefficient.
+    typedef float Pair __attribute__((vector_size(8)));
+
+    template <int Type>
+    static Pair output(Pair x, Pair bp, Pair lp, float k) {
+        if constexpr (Type == kFilterLowpass) {
+            return lp;
+        } else if constexpr (Type == kFilterBandpass) {
+            return bp;
+        } else if constexpr (Type == kFilterBandstop) {
+            return x - bp;
+        } else {
+            return x - k * bp - lp;
+        }
+    }
+
     template <int Type, class Envelope>
     void run(FilterState& s, float ci, float step, float a, Envelope& envelope, float* left,
              float* right, int stride, int frames) const {
+        constexpr int kChunk = 64;
+        constexpr float kTop = static_cast<float>(kCutoffTableSize - 1);
+        alignas(16) float g[kChunk], ca[kChunk], cb[kChunk], cc[kChunk];
+        alignas(16) int index[kChunk];
         const float* table = table_.get();
         const float k = k_;
-        float ic1L = s.ic1L, ic2L = s.ic2L, ic1R = s.ic1R, ic2R = s.ic2R;
-        for (int i = 0; i < frames; ++i) {
-            const float e = envelope();
-            const float g = table[tableIndex(e * a + ci)];
-            ci += step;
-            const float h = 1.0f / (1.0f + g * (g + k));
-            const float xL = left[i * stride];
-            const float xR = right[i * stride];
-            const float bpL = h * ic1L + g * h * (xL - ic2L);
-            const float bpR = h * ic1R + g * h * (xR - ic2R);
-            const float lpL = ic2L + g * bpL;
-            const float lpR = ic2R + g * bpR;
-            ic1L = 2.0f * bpL - ic1L;
-            ic1R = 2.0f * bpR - ic1R;
-            ic2L = 2.0f * lpL - ic2L;
-            ic2R = 2.0f * lpR - ic2R;
-            if constexpr (Type == kFilterLowpass) {
-                left[i * stride] = lpL;
-                right[i * stride] = lpR;
-            } else if constexpr (Type == kFilterBandpass) {
-                left[i * stride] = bpL;
-                right[i * stride] = bpR;
-            } else if constexpr (Type == kFilterBandstop) {
-                left[i * stride] = xL - bpL;
-                right[i * stride] = xR - bpR;
-            } else {
-                left[i * stride] = xL - k * bpL - lpL;
-                right[i * stride] = xR - k * bpR - lpR;
+        Pair ic1 = {s.ic1L, s.ic1R}, ic2 = {s.ic2L, s.ic2R};
+        for (int done = 0; done < frames; done += kChunk) {
+            const int n = frames - done < kChunk ? frames - done : kChunk;
+            // The envelope's level at each sample; the cutoff of sample i is the ramp's value
+            // before its step plus that level times the envelope amount.
+            envelope(g, n);
+            for (int i = 0; i < n; ++i) {
+                float x = (g[i] * a + (ci + step * static_cast<float>(i))) *
+                          static_cast<float>(kCutoffTableSize);
+                x = x > 0.0f ? x : 0.0f;  // also NaN
+                x = x < kTop ? x : kTop;
+                index[i] = static_cast<int>(x);
             }
+            for (int i = 0; i < n; ++i)
+                g[i] = table[index[i]];
+            // The textbook update
+            //   bp = h ic1 + g h (x - ic2), lp = ic2 + g bp, ic1' = 2 bp - ic1, ic2' = 2 lp - ic2
+            // with h = 1 / (1 + g (g + k)) is the linear step
+            //   ic1' = a ic1 + b (x - ic2), ic2' = ic2 + b ic1 + c (x - ic2)
+            // with a = 2h - 1, b = 2gh, c = gb; the outputs follow from bp = (ic1 + ic1') / 2
+            // and lp = (ic2 + ic2') / 2. Two steps are taken at once through their product, so
+            // that the states wait on one multiplication and two additions per pair of samples;
+            // the state in between only feeds the outputs.
+            for (int i = 0; i < n; ++i) {
+                const float h = 1.0f / (1.0f + g[i] * (g[i] + k));
+                ca[i] = 2.0f * h - 1.0f;
+                cb[i] = 2.0f * g[i] * h;
+                cc[i] = g[i] * cb[i];
+            }
+            float* l = left + done * stride;
+            float* r = right + done * stride;
+            int i = 0;
+            for (; i + 1 < n; i += 2) {
+                const float a0 = ca[i], b0 = cb[i], c0 = cc[i];
+                const float a1 = ca[i + 1], b1 = cb[i + 1], c1 = cc[i + 1];
+                const float m11 = a1 * a0 - b1 * b0;
+                const float m12 = b1 * c0 - a1 * b0 - b1;
+                const float m21 = b1 * a0 + b0 - c1 * b0;
+                const float m22 = c1 * c0 - b1 * b0 - c1 - c0;  // less 1: the increment
+                const float p1 = a1 * b0 - b1 * c0;
+                const float p2 = b1 * b0 + c0 - c1 * c0;
+                const Pair x0 = {l[i * stride], r[i * stride]};
+                const Pair x1 = {l[(i + 1) * stride], r[(i + 1) * stride]};
+                const Pair d0 = x0 - ic2;
+                const Pair mid1 = a0 * ic1 + b0 * d0;
+                const Pair mid2 = (ic2 + b0 * ic1) + c0 * d0;
+                const Pair next1 = (m11 * ic1 + (p1 * x0 + b1 * x1)) + m12 * ic2;
+                const Pair next2 = (ic2 + (p2 * x0 + c1 * x1)) + (m21 * ic1 + m22 * ic2);
+                const Pair y0 = output<Type>(x0, 0.5f * (ic1 + mid1), 0.5f * (ic2 + mid2), k);
+                const Pair y1 = output<Type>(x1, 0.5f * (mid1 + next1), 0.5f * (mid2 + next2), k);
+                ic1 = next1;
+                ic2 = next2;
+                l[i * stride] = y0[0];
+                r[i * stride] = y0[1];
+                l[(i + 1) * stride] = y1[0];
+                r[(i + 1) * stride] = y1[1];
+            }
+            if (i < n) {
+                const Pair x = {l[i * stride], r[i * stride]};
+                const Pair d = x - ic2;
+                const Pair n1 = ca[i] * ic1 + cb[i] * d;
+                const Pair n2 = (ic2 + cb[i] * ic1) + cc[i] * d;
+                const Pair y = output<Type>(x, 0.5f * (ic1 + n1), 0.5f * (ic2 + n2), k);
+                ic1 = n1;
+                ic2 = n2;
+                l[i * stride] = y[0];
+                r[i * stride] = y[1];
+            }
+            ci += step * static_cast<float>(n);
         }
-        s.ic1L = ic1L;
-        s.ic2L = ic2L;
-        s.ic1R = ic1R;
-        s.ic2R = ic2R;
+        s.ic1L = ic1[0];
+        s.ic2L = ic2[0];
+        s.ic1R = ic1[1];
+        s.ic2R = ic2[1];
     }
 
     std::unique_ptr<float[]> table_;

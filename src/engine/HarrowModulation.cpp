@@ -132,15 +132,19 @@ void Harrow::modulateVoice(Voice& v, int frames, int offset, VoiceModulation& m)
     s.arpNote = kArpRestValue;
     s.arpVelocity = kArpRestValue;
     s.age = v.age;
+    // Without routings nothing reads the LFO values; sample-and-hold still draws its targets
+    // so that the random sequence does not depend on the matrix.
+    const bool routed = matrix.count() > 0;
     uint32_t increment[3];
     for (int k = 0; k < 3; ++k) {
         increment[k] = lfoIncrement[k];
+        if (!routed && lfos[k].shape() != kLfoSampleHold) continue;
         const float value = lfos[k].evaluate(v.lfoPhase[k], v.holdTarget[k], v.holdValue[k], v.age,
                                              frames, increment[k], random);
         s.lfo[k] = value * lfos[k].fadeFactor(v.age);
     }
 
-    matrix.voicePass(s, modulationGlobals(), m);
+    if (routed) matrix.voicePass(s, modulationGlobals(), m);
 
     for (int k = 0; k < 3; ++k) {
         if (m.lfoRateSet[k]) {
@@ -162,12 +166,15 @@ void Harrow::filterVoice(Voice& v, float* buffer, int frames, const VoiceModulat
     FilterState state{v.ic1L, v.ic2L, v.ic1R, v.ic2R, v.prevCutoff};
     const float target =
         Filter::cutoffTarget(cutoffSmoothed, m.cutoff, v.pitch, filterKeytrack + m.keytrack);
-    FilterEnvelopeRun run(v.filterEnv, env);
-    auto next = [&run] { return run.next(); };
-    filter.process(state, target, filterEnvAmount + m.envAmount, next, buffer, buffer + 1, 2,
+    // Runs only while the filter is on; otherwise the envelope keeps its state untouched.
+    auto envelope = [&v, &env](float* levels, int n) {
+        FilterEnvelopeRun run(v.filterEnv, env);
+        for (int i = 0; i < n; ++i)
+            levels[i] = run.next();
+        run.finish();
+    };
+    filter.process(state, target, filterEnvAmount + m.envAmount, envelope, buffer, buffer + 1, 2,
                    frames);
-    // With the filter off the envelope did not move and keeps its state untouched.
-    if (filter.type() >= kFilterLowpass && filter.type() <= kFilterHighpass) run.finish();
     v.ic1L = state.ic1L;
     v.ic2L = state.ic2L;
     v.ic1R = state.ic1R;

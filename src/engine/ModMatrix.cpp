@@ -122,6 +122,8 @@ void ModCurve::setKnee(double x) {
 
 namespace {
 
+constexpr float kLog2Of10 = 3.32192809f;  // 10^y = 2^(y log2 10)
+
 // Raw codes arrive as plain numbers; anything outside a byte is no code at all.
 uint8_t codeOf(float raw) {
     const float c = raw + 0.1f;
@@ -360,7 +362,8 @@ void ModMatrix::voicePass(const ModVoiceSources& v, const ModGlobals& g,
                 out.send += static_cast<float>(k);
                 break;
             case kDstLevelDb:
-                out.levelFactor *= static_cast<float>(std::pow(10.0, std::min(0.9, 5.0 * k)));
+                out.levelFactor *=
+                    std::exp2(static_cast<float>(std::min(0.9, 5.0 * k)) * kLog2Of10);
                 break;
             default:
                 break;  // "Filter Reso", the global-only codes and unknown codes
