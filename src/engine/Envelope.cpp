@@ -59,8 +59,10 @@ ModEnvelopeCoefs modEnvelopeCoefs(const EngineTables& t, const EnvelopeSettings&
     return c;
 }
 
-// Instant attack: the level is at full scale from the first sample of the note on, so an
-// attack of 0 really is instant rather than one sample late.
+// Every sample is scaled by the level before the level moves on, so a timed attack starts
+// from silence. An instant attack (setting index 0) is the exception: the level jumps to full
+// scale before the first sample, so the note's first sample already plays at full level
+// rather than one sample late.
 void runAmpEnvelope(EnvelopeState& s, const AmpEnvelopeCoefs& c, uint32_t age, int n, float* env) {
     float level = s.level;
     uint8_t stage = s.stage;
@@ -111,6 +113,8 @@ void runAmpEnvelope(EnvelopeState& s, const AmpEnvelopeCoefs& c, uint32_t age, i
     s.stage = stage;
 }
 
+// An instant attack jumps to 1 whatever the voice's age: with a zero attack step the level
+// could otherwise never leave 0 once the voice has rendered without the envelope.
 void runModEnvelope(EnvelopeState& s, const ModEnvelopeCoefs& c, int n) {
     float level = s.level;
     uint8_t stage = s.stage;

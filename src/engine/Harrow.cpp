@@ -17,6 +17,16 @@ inline float flushTiny(float x, float limit) {
     return (x < limit && x > -limit) ? 0.0f : x;
 }
 
+template <typename T>
+T smoothTowards(T x, T target, int n) {
+    for (int i = 0; i < n; ++i) {
+        const T next = x + (target - x) / T(1024);
+        if (next == x) break;
+        x = next;
+    }
+    return x;
+}
+
 // Truncation towards zero, limited to lo..hi (NaN gives lo): stored values are not trusted.
 inline int toInt(float x, int lo, int hi) {
     if (!(x > static_cast<float>(lo))) return lo;
@@ -45,6 +55,8 @@ void Harrow::setSampleRate(float fs) {
     tables->build(sampleRate);
     setModulationSampleRate();
     updateGlideCoef();
+    for (Voice& v : voices)
+        v.speedPitch = INT32_MIN;  // speeds depend on the host rate
 }
 
 void Harrow::reset() {
@@ -337,7 +349,7 @@ void Harrow::renderVoices(int frames, float* fxL, float* fxR, float* dryL, float
                           int offset) {
     // Callers pass at most 64 frames; anything longer is rendered in such pieces.
     while (frames > 0) {
-        const int n = std::min(frames, kMaxSubBlock);
+        const int n = std::min(frames, kSubBlockFrames);
         renderPiece(n, fxL, fxR, dryL, dryR, offset);
         fxL += n;
         fxR += n;
@@ -351,11 +363,10 @@ void Harrow::renderVoices(int frames, float* fxL, float* fxR, float* dryL, float
 void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR, int offset) {
     if (map.empty()) return;
 
-    // Controllers: one-pole smoothing at 1/1024 per sample, evaluated per sub-block.
-    for (int i = 0; i < n; ++i) {
-        modWheel += (modWheelTarget - modWheel) / 1024.0;
-        cutoffSmoothed += (cutoffTarget - cutoffSmoothed) / 1024.0f;
-    }
+    // Controllers: one-pole smoothing at 1/1024 per sample, evaluated per sub-block. Once a
+    // step no longer changes the value, the remaining steps would not either.
+    modWheel = smoothTowards(modWheel, modWheelTarget, n);
+    cutoffSmoothed = smoothTowards(cutoffSmoothed, cutoffTarget, n);
     if (std::fabs(modWheel) < 1e-9) modWheel = 0.0;
     cutoffSmoothed = flushTiny(cutoffSmoothed, 1e-9f);
     bendSmoothed = (bendRaw * 16 + bendSmoothed * 112) / 128;
@@ -402,8 +413,11 @@ void Harrow::renderVoice(Voice& v, int n, float* fxL, float* fxR, float* dryL, f
     const EngineTables& t = *tables;
     const AmpEnvelopeCoefs ampCoefs =
         ampEnvelopeCoefs(t, ampEnvelope, m.ampEnv, m.hold, v.fastRelease != 0, pedalDown);
+    // The filter envelope only moves while a filter type is chosen.
+    const bool filtering = filterType >= 1 && filterType <= 4;
     const FilterEnvelopeCoefs filterCoefs =
-        filterEnvelopeCoefs(t, filterEnvelope, m.filterEnv, pedalDown);
+        filtering ? filterEnvelopeCoefs(t, filterEnvelope, m.filterEnv, pedalDown)
+                  : FilterEnvelopeCoefs{1.0f, 1.0f, 0.0f, 1.0f};
 
     // 3. Pitch: the glide offset decays over the sub-block, the speed stays constant in it.
     if (glideOn) {
@@ -416,7 +430,7 @@ void Harrow::renderVoice(Voice& v, int n, float* fxL, float* fxR, float* dryL, f
     const double speed = playbackSpeed(t, v, zone, bendPitch, m.pitch, glideOn, sampleRate);
 
     // 4. Sample reading into the interleaved scratch buffer.
-    alignas(16) float buffer[2 * kMaxSubBlock];
+    alignas(16) float buffer[2 * kSubBlockFrames];
     readVoice(v, map, speed, tempo, t.sliceFade, n, buffer);
 
     // 5. Filter (with its envelope) over the scratch buffer.
@@ -427,7 +441,7 @@ void Harrow::renderVoice(Voice& v, int n, float* fxL, float* fxR, float* dryL, f
         runModEnvelope(v.modEnv, modEnvelopeCoefs(t, modEnvelope, m.modEnv, pedalDown), n);
 
     // 7. Amplitude envelope and output with gain and send ramps.
-    alignas(16) float env[kMaxSubBlock];
+    alignas(16) float env[kSubBlockFrames];
     runAmpEnvelope(v.amp, ampCoefs, v.age, n, env);
 
     const float lm = 1.0f + std::max(m.level, -1.0f);

@@ -19,6 +19,15 @@ inline void readFrame(const float* d, int i, float f, float* out) {
     }
 }
 
+// Frames from `pos` on that certainly stay below `limit` (a margin of two frames covers the
+// rounding of the repeated additions), at most `most`.
+inline int framesBelow(double pos, double limit, double speed, int most) {
+    if (!(speed > 0.0)) return 0;
+    const double room = (limit - pos) / speed - 2.0;
+    if (!(room > 0.0)) return 0;
+    return room < most ? static_cast<int>(room) : most;
+}
+
 // A sample played once: frames at or past `end` are silence while the position runs on.
 // Positions are compared as doubles, so a voice held for hours never converts a huge
 // position to an integer.
@@ -26,11 +35,17 @@ template <bool Stereo>
 double readOnce(const float* d, int end, double pos, double speed, int n, float* out) {
     const double limit = end;
     int k = 0;
-    for (; k < n && pos < limit; ++k) {
+    while (k < n) {
+        for (const int stop = k + framesBelow(pos, limit, speed, n - k); k < stop; ++k) {
+            const int i = static_cast<int>(pos);
+            readFrame<Stereo>(d, i, static_cast<float>(pos - i), out + 2 * k);
+            pos += speed;
+        }
+        if (k == n || !(pos < limit)) break;
         const int i = static_cast<int>(pos);
-        const float f = static_cast<float>(pos - i);
-        readFrame<Stereo>(d, i, f, out + 2 * k);
+        readFrame<Stereo>(d, i, static_cast<float>(pos - i), out + 2 * k);
         pos += speed;
+        ++k;
     }
     for (; k < n; ++k) {
         out[2 * k] = 0.0f;
@@ -46,7 +61,15 @@ template <bool Stereo>
 double readLooped(const float* d, int end, double length, double pos, double speed, int n,
                   float* out) {
     const double limit = end;
-    for (int k = 0; k < n; ++k) {
+    int k = 0;
+    while (k < n) {
+        // A run that cannot reach the loop end needs no test per frame.
+        for (const int stop = k + framesBelow(pos, limit, speed, n - k); k < stop; ++k) {
+            const int i = static_cast<int>(pos);
+            readFrame<Stereo>(d, i, static_cast<float>(pos - i), out + 2 * k);
+            pos += speed;
+        }
+        if (k == n) break;
         int i = static_cast<int>(pos);
         const float f = static_cast<float>(pos - i);
         if (pos >= limit) {
@@ -57,6 +80,7 @@ double readLooped(const float* d, int end, double length, double pos, double spe
         }
         readFrame<Stereo>(d, i, f, out + 2 * k);
         pos += speed;
+        ++k;
     }
     return pos;
 }
@@ -121,7 +145,7 @@ void readSlices(Voice& v, const SampleMap& map, const SampleZone& trigger, doubl
 
 }  // namespace
 
-double playbackSpeed(const EngineTables& t, const Voice& v, const SampleZone& zone, int bend,
+double playbackSpeed(const EngineTables& t, Voice& v, const SampleZone& zone, int bend,
                      int pitchMod, bool glideOn, double hostRate) {
     int d;
     if (glideOn) {
@@ -131,7 +155,11 @@ double playbackSpeed(const EngineTables& t, const Voice& v, const SampleZone& zo
     } else {
         d = (static_cast<int>(v.pitch / 128.0f) - zone.rootKey) * 128 + bend + pitchMod;
     }
-    return static_cast<double>(t.ratio(d)) * zone.sampleRate / hostRate;
+    if (d != v.speedPitch) {
+        v.speedPitch = d;
+        v.speed = static_cast<double>(t.ratio(d)) * zone.sampleRate / hostRate;
+    }
+    return v.speed;
 }
 
 void readZone(Voice& v, const SampleZone& z, double speed, int n, float* out) {

@@ -9,7 +9,7 @@ namespace corvane {
 constexpr int kPlayingVoices = 40;  // slots 0..39 take new notes
 constexpr int kTailVoices = 8;      // slots 40..47 hold stolen voices while they fade
 constexpr int kVoiceSlots = kPlayingVoices + kTailVoices;
-constexpr int kMaxSubBlock = 64;      // frames rendered per voice pass at most
+constexpr int kSubBlockFrames = 64;   // frames rendered per voice pass at most
 constexpr int kSliceTailFrames = 64;  // REX: frames of the previous slice faded under the next
 
 enum EnvelopeStage : uint8_t {
@@ -48,6 +48,9 @@ struct Voice {
 
     const SampleZone* zone = nullptr;  // null: the voice holds its slot but plays nothing
     double position = 0.0;             // frames into the zone being read
+    // The speed last computed and the pitch difference it was computed for.
+    double speed = 0.0;
+    int32_t speedPitch = INT32_MIN;
 
     // REX loop trigger: the slice being read, its length at the tempo and the faded tail of
     // the previous slice.

@@ -5,12 +5,22 @@
 
 #include "EngineTestSupport.h"
 
-// Counts heap allocations made by this thread while `gCounting` is set.
+// Counts heap allocations made by this thread while `gCounting` is set. Sanitizer builds
+// keep their own allocator (they check allocation pairs), so the count is skipped there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define CORVANE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CORVANE_SANITIZED 1
+#endif
+#endif
+
 namespace {
 thread_local bool gCounting = false;
 std::atomic<int> gAllocations{0};
 }  // namespace
 
+#ifndef CORVANE_SANITIZED
 namespace {
 void* countedAlloc(std::size_t size) {
     if (gCounting) gAllocations.fetch_add(1);
@@ -41,6 +51,7 @@ void operator delete(void* p, std::size_t) noexcept {
 void operator delete[](void* p, std::size_t) noexcept {
     countedFree(p);
 }
+#endif
 
 namespace corvane::test {
 namespace {
@@ -142,6 +153,9 @@ TEST_F(Output, ApplyProgramResendsTheStoredValuesAndRestoresTheEffectOrder) {
 }
 
 TEST_F(Output, RenderingNotesAndGainAllocatesNothing) {
+#ifdef CORVANE_SANITIZED
+    GTEST_SKIP() << "the allocation count needs the plain allocator";
+#endif
     ZoneSpec stereo;
     stereo.channels = 2;
     stereo.data.assign(2 * 4096, 0.25f);

@@ -81,6 +81,24 @@ TEST_F(VoicePool, PolyCountLimitsNewNotesAndBadValuesStayInThePool) {
     EXPECT_EQ(engine->voiceCount, 8);
 }
 
+TEST_F(VoicePool, VoicesAboveALoweredCountSoundOnlyWithAVoiceBelowIt) {
+    load({constantLoop()});
+    for (int i = 0; i < 12; ++i)
+        engine->noteOn(40 + i, 64);
+    set(kPoly, 0.0f);  // 8 voices: slots 8..11 are above the count
+    for (int i = 0; i < 8; ++i)
+        engine->voices[i] = Voice{};
+    const uint32_t age = engine->voices[10].age;
+    render(64);
+    EXPECT_EQ(engine->voices[10].age, age);  // waits untouched
+    for (float x : fxL)
+        EXPECT_EQ(x, 0.0f);
+    engine->noteOn(60, 64);  // slot 0
+    render(64);
+    EXPECT_EQ(engine->voices[10].age, age + 64);
+    EXPECT_NEAR(fxL[10], 5 * 0.2f, 1e-5);  // slots 0, 8, 9, 10, 11
+}
+
 TEST_F(VoicePool, EmptyMapIgnoresNotesAndUnmatchedKeysHoldASilentSlot) {
     engine->noteOn(60, 64);
     EXPECT_EQ(activeVoices(), 0);
