@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/Filter.h"
+#include "engine/Random.h"
 
 using corvane::Filter;
 using corvane::FilterState;
@@ -216,4 +217,33 @@ TEST(Filter, SubBlockLengthsDoNotChangeTheOutput) {
     }
     for (size_t i = 0; i < x.size(); ++i)
         ASSERT_NEAR(cut[i], whole[i], 1e-5) << i;
+}
+
+// At both ends of the table and full resonance every output stays finite and bounded for a
+// full-scale noise input (the peak gain is Q = 16).
+TEST(Filter, ExtremeSettingsStayBounded) {
+    Filter filter;
+    filter.buildTable(kFs);
+    filter.setResonance(1.0f);
+    corvane::Random random(7);
+    for (int type = 1; type <= 4; ++type) {
+        filter.setType(static_cast<float>(type));
+        for (float cutoff : {0.0f, 1.0f}) {
+            FilterState s;
+            ConstantEnvelope env;
+            float l[64], r[64];
+            float peak = 0.0f;
+            for (int block = 0; block < 700; ++block) {
+                for (int i = 0; i < 64; ++i) {
+                    l[i] = static_cast<float>(random.next()) / 16383.5f - 1.0f;
+                    r[i] = -l[i];
+                }
+                filter.process(s, cutoff, 0.0f, env, l, r, 1, 64);
+                for (int i = 0; i < 64; ++i)
+                    peak = std::max(peak, std::fabs(l[i]));
+            }
+            EXPECT_TRUE(std::isfinite(peak));
+            EXPECT_LT(peak, 64.0f) << "type " << type << " cutoff " << cutoff;
+        }
+    }
 }
