@@ -134,7 +134,7 @@ void Harrow::modulateVoice(Voice& v, int frames, int offset, VoiceModulation& m)
     s.age = v.age;
     // Without routings nothing reads the LFO values; sample-and-hold still draws its targets
     // so that the random sequence does not depend on the matrix.
-    const bool routed = matrix.count() > 0;
+    const bool routed = matrix.routed();
     uint32_t increment[3];
     for (int k = 0; k < 3; ++k) {
         increment[k] = lfoIncrement[k];

@@ -191,20 +191,6 @@ void ModMatrix::setAmount(int slot, float v) {
     if (slot + 1 > count_) count_ = slot + 1;
 }
 
-bool ModMatrix::usesSource(int code) const {
-    for (int s = 0; s < count_; ++s) {
-        if (source_[s] == code) return true;
-    }
-    return false;
-}
-
-bool ModMatrix::targets(int code) const {
-    for (int s = 0; s < count_; ++s) {
-        if (source_[s] != kSrcOff && destination_[s] == code) return true;
-    }
-    return false;
-}
-
 float ModMatrix::voiceSource(int code, const ModVoiceSources& v, const ModGlobals& g) const {
     switch (code) {
         case kSrcVelocity: {

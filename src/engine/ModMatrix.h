@@ -142,9 +142,13 @@ class ModMatrix {
     uint8_t source(int slot) const { return source_[slot]; }
     uint8_t destination(int slot) const { return destination_[slot]; }
     double amount(int slot) const { return amount_[slot]; }
-    // True when an evaluated slot reads `code` (the modulation envelope runs only then).
-    bool usesSource(int code) const;
-    bool targets(int code) const;
+    // True when some evaluated slot has a source.
+    bool routed() const {
+        for (int s = 0; s < count_; ++s) {
+            if (source_[s] != kSrcOff) return true;
+        }
+        return false;
+    }
 
     // audio: once per sub-block and voice
     void voicePass(const ModVoiceSources& v, const ModGlobals& g, VoiceModulation& out) const;
