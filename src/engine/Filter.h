@@ -105,16 +105,18 @@ class Filter {
     // Left and right side by side: both channels share every coefficient.
     typedef float Pair __attribute__((vector_size(8)));
 
+    // Output of the filter type from the input, band-pass and low-pass (vectors travel by
+    // reference: a vector passed by value changes the calling convention on 32-bit x86).
     template <int Type>
-    static Pair output(Pair x, Pair bp, Pair lp, float k) {
+    static void output(const Pair& x, const Pair& bp, const Pair& lp, float k, Pair& y) {
         if constexpr (Type == kFilterLowpass) {
-            return lp;
+            y = lp;
         } else if constexpr (Type == kFilterBandpass) {
-            return bp;
+            y = bp;
         } else if constexpr (Type == kFilterBandstop) {
-            return x - bp;
+            y = x - bp;
         } else {
-            return x - k * bp - lp;
+            y = x - k * bp - lp;
         }
     }
 
@@ -175,8 +177,9 @@ class Filter {
                 const Pair mid2 = (ic2 + b0 * ic1) + c0 * d0;
                 const Pair next1 = (m11 * ic1 + (p1 * x0 + b1 * x1)) + m12 * ic2;
                 const Pair next2 = (ic2 + (p2 * x0 + c1 * x1)) + (m21 * ic1 + m22 * ic2);
-                const Pair y0 = output<Type>(x0, 0.5f * (ic1 + mid1), 0.5f * (ic2 + mid2), k);
-                const Pair y1 = output<Type>(x1, 0.5f * (mid1 + next1), 0.5f * (mid2 + next2), k);
+                Pair y0, y1;
+                output<Type>(x0, 0.5f * (ic1 + mid1), 0.5f * (ic2 + mid2), k, y0);
+                output<Type>(x1, 0.5f * (mid1 + next1), 0.5f * (mid2 + next2), k, y1);
                 ic1 = next1;
                 ic2 = next2;
                 l[i * stride] = y0[0];
@@ -189,7 +192,8 @@ class Filter {
                 const Pair d = x - ic2;
                 const Pair n1 = ca[i] * ic1 + cb[i] * d;
                 const Pair n2 = (ic2 + cb[i] * ic1) + cc[i] * d;
-                const Pair y = output<Type>(x, 0.5f * (ic1 + n1), 0.5f * (ic2 + n2), k);
+                Pair y;
+                output<Type>(x, 0.5f * (ic1 + n1), 0.5f * (ic2 + n2), k, y);
                 ic1 = n1;
                 ic2 = n2;
                 l[i * stride] = y[0];
