@@ -21,6 +21,17 @@ void FilterState::flush() {
 
 Filter::Filter() : table_(new float[kCutoffTableSize]) {
     buildTable(44100.0);
+    useWideKernel(true);
+}
+
+void Filter::useWideKernel(bool on) {
+#if CORVANE_FILTER_WIDE
+    __builtin_cpu_init();
+    wide_ = on && __builtin_cpu_supports("avx2");
+#else
+    (void)on;
+    wide_ = false;
+#endif
 }
 
 void Filter::buildTable(double fs) {

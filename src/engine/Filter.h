@@ -6,6 +6,15 @@
 #include <cstdint>
 #include <memory>
 
+// On x86 the filter loop also exists compiled for AVX2, chosen at run time.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define CORVANE_FILTER_WIDE 1
+#define CORVANE_FILTER_WIDE_TARGET __attribute__((target("avx2")))
+#else
+#define CORVANE_FILTER_WIDE 0
+#define CORVANE_FILTER_WIDE_TARGET
+#endif
+
 namespace corvane {
 
 constexpr int kCutoffTableSize = 11520;
@@ -48,6 +57,10 @@ class Filter {
     // any thread: one plain store each
     void setType(float raw);     // raw 0..4 as stored in the slot
     void setResonance(float v);  // k = 2 * 32^-v, Q 0.5..16
+    // control: the AVX2 loop runs where the processor has it; off forces the baseline loop
+    // (tests compare the two)
+    void useWideKernel(bool on);
+    bool wideKernel() const { return wide_; }
     int type() const { return type_; }
     float damping() const { return k_; }
     const float* table() const { return table_.get(); }
@@ -102,6 +115,23 @@ class Filter {
     }
 
   private:
+    template <int Type, class Envelope>
+    void run(FilterState& s, float ci, float step, float a, Envelope& envelope, float* left,
+             float* right, int stride, int frames) const {
+        if (wide_) {
+            runWide<Type>(s, ci, step, a, envelope, left, right, stride, frames);
+        } else {
+            kernel<Type>(s, ci, step, a, envelope, left, right, stride, frames);
+        }
+    }
+
+    template <int Type, class Envelope>
+    CORVANE_FILTER_WIDE_TARGET void runWide(FilterState& s, float ci, float step, float a,
+                                            Envelope& envelope, float* left, float* right,
+                                            int stride, int frames) const {
+        kernel<Type>(s, ci, step, a, envelope, left, right, stride, frames);
+    }
+
     // Left and right side by side: both channels share every coefficient.
     typedef float Pair __attribute__((vector_size(8)));
 
@@ -120,9 +150,11 @@ class Filter {
         }
     }
 
+    // The loop itself, compiled into each caller with the caller's instruction set.
     template <int Type, class Envelope>
-    void run(FilterState& s, float ci, float step, float a, Envelope& envelope, float* left,
-             float* right, int stride, int frames) const {
+    __attribute__((always_inline)) inline void kernel(FilterState& s, float ci, float step, float a,
+                                                      Envelope& envelope, float* left, float* right,
+                                                      int stride, int frames) const {
         constexpr int kChunk = 64;
         constexpr float kTop = static_cast<float>(kCutoffTableSize - 1);
         alignas(16) float g[kChunk], ca[kChunk], cb[kChunk], cc[kChunk];
@@ -210,6 +242,7 @@ class Filter {
     std::unique_ptr<float[]> table_;
     int type_ = kFilterOff;
     float k_ = 2.0f;
+    bool wide_ = false;
 };
 
 }  // namespace corvane
