@@ -113,6 +113,7 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
 
     // Notes from the editor's keyboard, queued since the last block.
     const int queued = guiQueueWrite;
+    guiArpRestartOpen_ = true;
     for (int i = 0; i < queued && i < kGuiQueueSize; ++i) {
         const NoteEvent& e = guiQueue[i];
         const int s = e.status & 0xF0;
