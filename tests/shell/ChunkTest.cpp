@@ -1,0 +1,333 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "FakeHost.h"
+
+using corvane::PatchRecord;
+using corvane::VstSynth;
+using namespace corvane::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kProgramChunk = 12820;
+constexpr int kBankChunk = 1635880;
+constexpr int kRecord = 12780;
+
+int32_t headerField(const std::vector<uint8_t>& chunk, int i) {
+    int32_t v;
+    std::memcpy(&v, chunk.data() + 4 * i, 4);  // little-endian host
+    return v;
+}
+void setHeaderField(std::vector<uint8_t>& chunk, int i, int32_t v) {
+    std::memcpy(chunk.data() + 4 * i, &v, 4);
+}
+
+std::vector<uint8_t> chunkOf(VstSynth& s, bool program) {
+    void* data = nullptr;
+    const int32_t size = s.getChunk(&data, program);
+    const auto* p = static_cast<const uint8_t*>(data);
+    return std::vector<uint8_t>(p, p + size);
+}
+
+std::vector<uint8_t> store(const VstSynth& s) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.engine.patches.get());
+    return std::vector<uint8_t>(p, p + 128 * kRecord);
+}
+
+void setName(VstSynth& s, int program, const char* name) {
+    std::snprintf(s.engine.patches[program].name, 32, "%s", name);
+}
+
+std::vector<uint8_t> readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+void writeFile(const fs::path& p, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+int32_t readBe(const std::vector<uint8_t>& b, size_t at) {
+    return static_cast<int32_t>(uint32_t{b[at]} << 24 | uint32_t{b[at + 1]} << 16 |
+                                uint32_t{b[at + 2]} << 8 | b[at + 3]);
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        char name[256];
+        std::snprintf(name, sizeof name, "corvane_chunks_%d_%s", static_cast<int>(::getpid()),
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        path_ = fs::temp_directory_path() / name;
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    fs::path path_;
+};
+
+}  // namespace
+
+TEST(Chunks, ProgramChunkHoldsTheCurrentPatchBehindItsHeader) {
+    auto s = makeSynth();
+    s->setProgram(3);
+    setName(*s, 3, "Third");
+    const auto chunk = chunkOf(*s, true);
+    ASSERT_EQ(chunk.size(), size_t(kProgramChunk));
+    const int32_t expected[10] = {337, 1, 3, s->engine.voiceCount, 2, 2, 20, 0, 20, 0};
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(headerField(chunk, i), expected[i]) << "field " << i;
+    EXPECT_EQ(std::memcmp(chunk.data() + 40, &s->engine.patches[3], kRecord), 0);
+
+    const auto bank = chunkOf(*s, false);
+    ASSERT_EQ(bank.size(), size_t(kBankChunk));
+    EXPECT_EQ(headerField(bank, 1), 128);
+    EXPECT_EQ(std::memcmp(bank.data() + 40, s->engine.patches.get(), 128 * kRecord), 0);
+}
+
+TEST(Chunks, BufferBelongsToItsInstance) {
+    auto a = makeSynth();
+    auto b = makeSynth();
+    setName(*a, 0, "From A");
+    void* pa = nullptr;
+    void* pb = nullptr;
+    a->getChunk(&pa, true);
+    b->getChunk(&pb, true);
+    EXPECT_NE(pa, pb);
+    EXPECT_STREQ(static_cast<const char*>(pa) + 40, "From A");
+}
+
+TEST(Chunks, BankWithThreeRecordsReplacesOnlyThose) {
+    auto a = makeSynth();
+    for (int i = 0; i < 5; ++i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "A%d", i);
+        setName(*a, i, name);
+    }
+    a->engine.dataVersion = 14;
+    auto chunk = chunkOf(*a, false);
+    setHeaderField(chunk, 1, 3);
+    setHeaderField(chunk, 2, 130);
+    setHeaderField(chunk, 4, 12);
+
+    auto b = makeSynth();
+    EXPECT_EQ(b->setChunk(chunk.data(), kBankChunk, false), kBankChunk);
+    EXPECT_STREQ(b->engine.patches[0].name, "A0");
+    EXPECT_STREQ(b->engine.patches[2].name, "A2");
+    EXPECT_STREQ(b->engine.patches[3].name, "Init Patch");
+    EXPECT_STREQ(b->engine.patches[127].name, "Init Patch");
+    EXPECT_EQ(b->engine.currentProgram, 2);
+    EXPECT_EQ(b->getProgram(), 2);
+    EXPECT_EQ(b->engine.dataVersion, 14);
+    EXPECT_EQ(b->engine.bendRangeUp, 12);
+
+    // A chunk just long enough for its three records is as good.
+    auto c = makeSynth();
+    EXPECT_EQ(c->setChunk(chunk.data(), 40 + 3 * kRecord, false), kBankChunk);
+    EXPECT_STREQ(c->engine.patches[2].name, "A2");
+}
+
+TEST(Chunks, ProgramChunkReplacesTheCurrentProgram) {
+    auto a = makeSynth();
+    a->setParameter(28, 0.25f);
+    setName(*a, 0, "Source");
+    auto chunk = chunkOf(*a, true);
+    std::memset(chunk.data() + 40, 'x', 32);  // a name without its terminator
+
+    auto b = makeSynth();
+    b->setProgram(6);
+    EXPECT_EQ(b->setChunk(chunk.data(), kProgramChunk, true), kProgramChunk);
+    EXPECT_EQ(b->engine.currentProgram, 6);
+    EXPECT_FLOAT_EQ(b->getParameter(28), 0.25f);
+    EXPECT_EQ(std::string(b->engine.patches[6].name), std::string(31, 'x'));
+    EXPECT_STREQ(b->engine.patches[5].name, "Init Patch");
+}
+
+TEST(Chunks, ChunksThatDoNotFitChangeNothing) {
+    auto a = makeSynth();
+    setName(*a, 0, "Intruder");
+    const auto program = chunkOf(*a, true);
+    const auto bank = chunkOf(*a, false);
+
+    auto b = makeSynth();
+    b->setProgram(4);
+    const auto before = store(*b);
+    auto unchanged = [&] {
+        EXPECT_EQ(store(*b), before);
+        EXPECT_EQ(b->engine.currentProgram, 4);
+        EXPECT_EQ(b->engine.bendRangeUp, 2);
+        EXPECT_EQ(b->engine.dataVersion, 20);
+    };
+
+    std::vector<uint8_t> big(kBankChunk + 100, 0);
+    std::memcpy(big.data(), bank.data(), bank.size());
+    EXPECT_EQ(b->setChunk(big.data(), kBankChunk + 1, false), 0);
+    EXPECT_EQ(b->setChunk(big.data(), kProgramChunk + 1, true), 0);
+    EXPECT_EQ(b->setChunk(const_cast<uint8_t*>(program.data()), kProgramChunk - 1, true), 0);
+    EXPECT_EQ(b->setChunk(const_cast<uint8_t*>(program.data()), 39, true), 0);
+    EXPECT_EQ(b->setChunk(const_cast<uint8_t*>(bank.data()), 39, false), 0);
+    EXPECT_EQ(b->setChunk(const_cast<uint8_t*>(bank.data()), 0, false), 0);
+    EXPECT_EQ(b->setChunk(const_cast<uint8_t*>(bank.data()), -5, false), 0);
+    EXPECT_EQ(b->setChunk(nullptr, kBankChunk, false), 0);
+    EXPECT_EQ(b->setChunk(const_cast<uint8_t*>(bank.data()), kBankChunk - 1, false), 0);
+    unchanged();
+
+    for (int32_t count : {129, -1, 0, 1 << 30}) {
+        auto damaged = bank;
+        setHeaderField(damaged, 1, count);
+        setHeaderField(damaged, 4, 7);
+        EXPECT_EQ(b->setChunk(damaged.data(), kBankChunk, false), 0) << count;
+        unchanged();
+    }
+    // Three records announced, two delivered.
+    auto three = bank;
+    setHeaderField(three, 1, 3);
+    EXPECT_EQ(b->setChunk(three.data(), 40 + 2 * kRecord, false), 0);
+    unchanged();
+}
+
+TEST(Chunks, HostBankRestoreKeepsInstrumentLocations) {
+    auto a = makeSynth();
+    std::snprintf(a->engine.patches[0].sampleFolder, 1000, "C:\\Sounds\\");
+    std::snprintf(a->engine.patches[0].sampleFile, 220, "Piano.sfz");
+    const auto bank = chunkOf(*a, false);
+    auto b = makeSynth();
+    ASSERT_EQ(b->setChunk(const_cast<uint8_t*>(bank.data()), kBankChunk, false), kBankChunk);
+    EXPECT_STREQ(b->engine.patches[0].sampleFolder, "C:\\Sounds\\");
+    EXPECT_STREQ(b->engine.patches[0].sampleFile, "Piano.sfz");
+}
+
+TEST(Files, SavingAProgramNamesItAfterTheFile) {
+    TempDir dir;
+    auto s = makeSynth();
+    s->setProgram(2);
+    const fs::path path = dir / "My Lead.fxp";
+    ASSERT_TRUE(s->saveProgramFile(path.c_str()));
+    EXPECT_STREQ(s->engine.patches[2].name, "My Lead");
+
+    const auto file = readFile(path);
+    ASSERT_EQ(file.size(), size_t(60 + kProgramChunk));
+    EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "CcnK");
+    EXPECT_EQ(readBe(file, 4), kProgramChunk + 52);
+    EXPECT_EQ(std::string(file.begin() + 8, file.begin() + 12), "FPCh");
+    EXPECT_EQ(readBe(file, 12), 1);
+    EXPECT_EQ(std::string(file.begin() + 16, file.begin() + 20), "CRVN");
+    EXPECT_EQ(readBe(file, 20), 1);
+    EXPECT_EQ(readBe(file, 24), 337);
+    EXPECT_STREQ(reinterpret_cast<const char*>(file.data() + 28), "My Lead");
+    EXPECT_EQ(readBe(file, 56), kProgramChunk);
+    EXPECT_STREQ(reinterpret_cast<const char*>(file.data() + 60 + 40), "My Lead");
+
+    // An unwritable path leaves the name alone.
+    EXPECT_FALSE(s->saveProgramFile((dir / "missing" / "Other.fxp").c_str()));
+    EXPECT_STREQ(s->engine.patches[2].name, "My Lead");
+}
+
+TEST(Files, ProgramAndBankFilesRoundTripByteForByte) {
+    TempDir dir;
+    auto a = makeSynth();
+    a->setParameter(28, 0.3f);
+    setName(*a, 7, "Seventh");
+    ASSERT_TRUE(a->saveProgramFile((dir / "Pad.fxp").c_str()));
+    ASSERT_TRUE(a->saveBankFile((dir / "Set.fxb").c_str()));
+    const auto bankFile = readFile(dir / "Set.fxb");
+    ASSERT_EQ(bankFile.size(), size_t(160 + kBankChunk));
+    EXPECT_EQ(std::string(bankFile.begin() + 8, bankFile.begin() + 12), "FBCh");
+    EXPECT_EQ(readBe(bankFile, 4), kBankChunk + 152);
+    EXPECT_EQ(readBe(bankFile, 24), 128);
+    EXPECT_EQ(readBe(bankFile, 156), kBankChunk);
+
+    auto b = makeSynth();
+    fs::create_directories(dir / "b");
+    ASSERT_TRUE(b->loadBankFile((dir / "Set.fxb").c_str()));
+    ASSERT_TRUE(b->saveBankFile((dir / "b" / "Set.fxb").c_str()));
+    EXPECT_EQ(readFile(dir / "b" / "Set.fxb"), bankFile);
+    EXPECT_STREQ(b->engine.patches[7].name, "Seventh");
+
+    auto c = makeSynth();
+    ASSERT_TRUE(c->loadProgramFile((dir / "Pad.fxp").c_str()));
+    EXPECT_FLOAT_EQ(c->getParameter(28), 0.3f);
+    ASSERT_TRUE(c->saveProgramFile((dir / "b" / "Pad.fxp").c_str()));
+    EXPECT_EQ(readFile(dir / "b" / "Pad.fxp"), readFile(dir / "Pad.fxp"));
+}
+
+TEST(Files, LoadingABankKeepsTheSelectedProgram) {
+    TempDir dir;
+    auto a = makeSynth();
+    a->setProgram(9);
+    ASSERT_TRUE(a->saveBankFile((dir / "Set.fxb").c_str()));
+    auto b = makeSynth();
+    b->setProgram(4);
+    ASSERT_TRUE(b->loadBankFile((dir / "Set.fxb").c_str()));
+    EXPECT_EQ(b->engine.currentProgram, 4);
+}
+
+TEST(Files, ForeignShortAndDamagedFilesChangeNothing) {
+    TempDir dir;
+    auto a = makeSynth();
+    setName(*a, 0, "Intruder");
+    ASSERT_TRUE(a->saveProgramFile((dir / "Good.fxp").c_str()));
+    ASSERT_TRUE(a->saveBankFile((dir / "Good.fxb").c_str()));
+    const auto fxp = readFile(dir / "Good.fxp");
+    const auto fxb = readFile(dir / "Good.fxb");
+
+    auto b = makeSynth();
+    const auto before = store(*b);
+    auto variant = [&](const std::string& name, std::vector<uint8_t> bytes) {
+        writeFile(dir / name, bytes);
+        return (dir / name).string();
+    };
+
+    auto foreign = fxp;
+    foreign[19] = 'X';  // fxID CRVX
+    EXPECT_FALSE(b->loadProgramFile(variant("foreign.fxp", foreign).c_str()));
+    auto foreignBank = fxb;
+    foreignBank[16] = 'Z';
+    EXPECT_FALSE(b->loadBankFile(variant("foreign.fxb", foreignBank).c_str()));
+    EXPECT_FALSE(b->loadProgramFile(
+        variant("short.fxp", std::vector<uint8_t>(fxp.begin(), fxp.end() - 1)).c_str()));
+    EXPECT_FALSE(b->loadBankFile(
+        variant("short.fxb", std::vector<uint8_t>(fxb.begin(), fxb.begin() + 5000)).c_str()));
+    EXPECT_FALSE(b->loadProgramFile(
+        variant("header.fxp", std::vector<uint8_t>(fxp.begin(), fxp.begin() + 30)).c_str()));
+    EXPECT_FALSE(b->loadBankFile(variant("empty.fxb", {}).c_str()));
+    auto hugeSize = fxp;
+    hugeSize[56] = 0x7F;  // chunk size 2 GB
+    EXPECT_FALSE(b->loadProgramFile(variant("huge.fxp", hugeSize).c_str()));
+    auto badCount = fxb;
+    badCount[160 + 4] = 200;  // 200 records in a bank of 128
+    EXPECT_FALSE(b->loadBankFile(variant("count.fxb", badCount).c_str()));
+    EXPECT_FALSE(b->loadBankFile((dir / "nowhere.fxb").c_str()));
+    EXPECT_FALSE(b->loadProgramFile(nullptr));
+
+    EXPECT_EQ(store(*b), before);
+    EXPECT_EQ(b->engine.bankFolderSet, 0);
+}
+
+TEST(Files, ProgramFileLeavesNoFolderRewriteForALaterBank) {
+    TempDir dir;
+    auto a = makeSynth();
+    ASSERT_TRUE(a->saveProgramFile((dir / "Lead.fxp").c_str()));
+    std::snprintf(a->engine.patches[0].sampleFolder, 1000, "C:\\Sounds\\");
+    std::snprintf(a->engine.patches[0].sampleFile, 220, "Piano.sfz");
+    const auto bank = chunkOf(*a, false);
+
+    auto b = makeSynth();
+    ASSERT_TRUE(b->loadProgramFile((dir / "Lead.fxp").c_str()));
+    EXPECT_EQ(b->engine.bankFolderSet, 0);
+    ASSERT_EQ(b->setChunk(const_cast<uint8_t*>(bank.data()), kBankChunk, false), kBankChunk);
+    EXPECT_STREQ(b->engine.patches[0].sampleFolder, "C:\\Sounds\\");
+    EXPECT_STREQ(b->engine.patches[0].sampleFile, "Piano.sfz");
+}
