@@ -49,10 +49,21 @@ void runBlock(Plugin& p, const std::vector<MidiMessage>& midi) {
 TEST(SurfaceThroughSo, NamesAndDisplayTexts) {
     auto p = loadCorvane();
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->paramName(0), "Osc 1 Shape");
-    EXPECT_EQ(p->paramName(74), "Volume");
-    EXPECT_EQ(p->paramName(95), "FX Reverb Predly");
-    EXPECT_EQ(p->paramName(110), "Reserved");
+    const std::pair<int, const char*> names[] = {{0, "Osc 1 Shape"},
+                                                 {95, "FX Reverb Predly"},
+                                                 {110, "Reserved"},
+                                                 {111, "FM Mode"},
+                                                 {143, "ModSrc16"},
+                                                 {144, "ModSrc1"},
+                                                 {287, "Arp32"},
+                                                 {288, "ArpFinger1"},
+                                                 {328, "Effect order - slot 6"},
+                                                 {337, "GraphEnv A Length"},
+                                                 {357, "Bottom View 1 selection"},
+                                                 {363, "FX Select"},
+                                                 {364, ""}};
+    for (const auto& [slot, name] : names)
+        EXPECT_EQ(p->paramName(slot), name) << slot;
     EXPECT_EQ(p->paramLabel(28), "");
     EXPECT_FLOAT_EQ(p->getParameter(74), 0.365001f);
     EXPECT_EQ(p->paramDisplay(74), "37 %");
@@ -61,23 +72,45 @@ TEST(SurfaceThroughSo, NamesAndDisplayTexts) {
         int slot;
         float value;
         const char* text;
-    } cases[] = {{1, 0.5f, "0"},          {1, 1.0f, "+36"},       {1, 0.0f, "-36"},
-                 {2, 0.5f, "0.0 ct"},     {104, 0.5f, "+0.0 dB"}, {104, 0.25f, "-10.0 dB"},
-                 {95, 0.0f, "0 ms"},      {95, 1.0f, "100 ms"},   {36, 0.0f, "Off"},
-                 {85, 1.0f, "Diffuse"},   {97, 1.0f, "LP+Clip"},  {74, 0.5f, "50 %"},
-                 {79, 1.0f, "Chorus II"}, {91, 0.5f, "Room"},     {102, 0.0f, "10 Hz"},
-                 {10, 1.0f, "Triangle"},  {31, 1.0f, "+100 %"},   {73, 0.0f, "-75 %"},
-                 {86, 0.0f, "-64"},       {89, 0.0f, "1/1*"},     {93, 1.0f, "10.0 s"},
-                 {96, 1.0f, "1000 Hz"},   {101, 0.0f, "Peaking"}, {103, 1.0f, "10.0"},
-                 {80, 1.0f, "20.00 Hz"},  {0, 1.0f, "Wavetbl"},   {33, 0.0f, "Saw"},
-                 {77, 0.25f, "25 %"}};
+    } cases[] = {
+        {0, 0.34f, "Pulse"},       {5, 0.67f, "Sine"},
+        {0, 1.0f, "Wavetbl"},      {1, 0.5f, "0"},
+        {1, 1.0f, "+36"},          {6, 0.0f, "-36"},
+        {2, 0.5f, "0.0 ct"},       {10, 1.0f, "Triangle"},
+        {31, 0.75f, "+50 %"},      {31, 0.25f, "-50 %"},
+        {33, 1.0f, "S+H"},         {34, 0.5f, "3.2 Hz"},
+        {36, 0.0f, "Off"},         {45, 1.0f, "10.00 s"},
+        {73, 0.5f, "0 %"},         {73, 1.0f, "+75 %"},
+        {79, 0.5f, "Flanger+"},    {80, 1.0f, "20.00 Hz"},
+        {85, 0.125f, "Ping-Pong"}, {85, 1.0f, "Diffuse"},
+        {86, 0.505f, "0"},         {86, 1.0f, "+64"},
+        {89, 0.5f, "1/8"},         {90, 1.0f, "1/64T"},
+        {91, 1.0f, "Cathedral"},   {93, 0.0f, "0.5 s"},
+        {95, 0.0f, "0 ms"},        {95, 1.0f, "100 ms"},
+        {96, 0.5f, "100 Hz"},      {97, 1.0f, "LP+Clip"},
+        {101, 0.0f, "Peaking"},    {106, 0.5f, "Lo Shelf"},
+        {101, 1.0f, "Hi Shelf"},   {102, 0.5f, "316 Hz"},
+        {103, 0.5f, "1.0"},        {104, 0.5f, "+0.0 dB"},
+        {104, 0.25f, "-10.0 dB"},  {74, 0.5f, "50 %"},
+        {72, 1.0f, "+31/32"},      {77, 0.25f, "25 %"},
+        {71, 0.65f, "1/32"},  // the init patch's arpeggiator is synced
+    };
     for (const Case& c : cases) {
         p->setParameter(c.slot, c.value);
-        EXPECT_EQ(p->paramDisplay(c.slot), c.text) << "slot " << c.slot;
+        EXPECT_EQ(p->paramDisplay(c.slot), c.text) << "slot " << c.slot << " at " << c.value;
     }
-    p->setParameter(46, 1.0f);  // LFO 2 Sync
+
+    // Texts that follow another switch: LFO sync, distortion type.
+    p->setParameter(46, 1.0f);
     p->setParameter(43, 1.0f);
     EXPECT_EQ(p->paramDisplay(43), "1/32T");
+    const std::pair<float, const char*> colour[] = {
+        {0.0f, "20000 Hz"}, {0.375f, "280 Hz"}, {1.0f, "2000 Hz"}};
+    p->setParameter(98, 1.0f);
+    for (const auto& [type, text] : colour) {
+        p->setParameter(97, type);
+        EXPECT_EQ(p->paramDisplay(98), text) << type;
+    }
 }
 
 TEST(SurfaceThroughSo, ProgramNamesAndChunks) {
