@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ std::string tempPath(bool bank) {
     return "/tmp/corvane_fuzz_" + std::to_string(getpid()) + (bank ? ".fxb" : ".fxp");
 }
 
+void removeTempFiles() {
+    std::remove(tempPath(true).c_str());
+    std::remove(tempPath(false).c_str());
+}
+
 bool writeBytes(const std::string& path, const uint8_t* data, size_t size, size_t padTo) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -39,6 +45,8 @@ bool writeBytes(const std::string& path, const uint8_t* data, size_t size, size_
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
+    static const bool cleanup = (std::atexit(removeTempFiles), true);
+    (void)cleanup;
     corvane::VstSynth& s = synth();
     const uint8_t mode = data[0];
     const bool bank = mode & 1;
