@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 
 namespace corvane {
 namespace {
@@ -146,13 +145,13 @@ const Table& table() {
     return kTable;
 }
 
-// Truncation toward zero that stays defined for NaN and values beyond the int range.
+// Truncation toward zero that stays defined for NaN and huge values: the result is held
+// to +-1e9, so that the offsets the display rules subtract cannot overflow.
 int truncInt(double x) {
+    constexpr double kLimit = 1e9;
     if (!(x == x)) return 0;
-    if (x >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    if (x <= static_cast<double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
+    if (x >= kLimit) return static_cast<int>(kLimit);
+    if (x <= -kLimit) return -static_cast<int>(kLimit);
     return static_cast<int>(x);
 }
 
