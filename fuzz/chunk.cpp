@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to setChunk, both as they come and laid out to the sizes a host
-// normally hands over, and checks that the store stays readable afterwards.
+// normally hands over, and checks that the store stays readable and displayable afterwards.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -26,8 +26,14 @@ void checkStore(corvane::VstSynth& s) {
             __builtin_trap();
     }
     if (s.engine.currentProgram < 0 || s.engine.currentProgram > 127) __builtin_trap();
-    char name[64];
-    s.getProgramName(name);
+    char text[64];
+    s.getProgramName(text);
+    // The restored values, whatever they are, must display within the host's buffer.
+    for (int slot = 0; slot < corvane::kNumParams; ++slot) {
+        std::memset(text, 0x55, sizeof text);
+        s.getParameterDisplay(slot, text);
+        if (!memchr(text, 0, 32) || text[32] != 0x55) __builtin_trap();
+    }
     void* data = nullptr;
     if (s.getChunk(&data, true) != corvane::kProgramChunkSize) __builtin_trap();
 }
