@@ -60,16 +60,19 @@ struct Format {
 
 class Decoder {
   public:
-    Decoder(const Image& img, uint64_t limit, const Format& fmt, SampleZone& zone)
-        : img_(img), limit_(limit), fmt_(fmt), zone_(zone) {}
+    Decoder(const Image& img, uint64_t formEnd, const Format& fmt, SampleZone& zone)
+        : img_(img), formEnd_(formEnd), fmt_(fmt), zone_(zone) {}
 
     // Decodes the "data" chunk at h; returns the rounded size it used. Sets `failed` when
     // the sample buffer could not be allocated.
     uint64_t handleData(uint64_t h) {
         foundData = true;
         uint64_t n = img_.chunkSize(h);
-        if (n > limit_ - h + 8) {
-            n = limit_ - h + 8;
+        // A chunk that runs past the end of the file or of the RIFF form keeps the whole
+        // frames that are there.
+        const uint64_t present = h + 8 < formEnd_ ? formEnd_ - h - 8 : 0;
+        if (n > present) {
+            n = present;
             const uint64_t frameBytes = uint64_t{fmt_.bits} / 8 * fmt_.channels;
             if (frameBytes != 0) n -= n % frameBytes;
             n = (n + 1) & ~uint64_t{1};
@@ -155,7 +158,7 @@ class Decoder {
     }
 
     const Image& img_;
-    uint64_t limit_;
+    uint64_t formEnd_;
     Format fmt_;
     SampleZone& zone_;
 };
@@ -197,7 +200,7 @@ void decode(const Image& img, SampleZone& zone) {
     Format fmt;
     if (!readFormat(img, f, fmt)) return;
 
-    Decoder d(img, L, fmt, zone);
+    Decoder d(img, std::min<uint64_t>(S, uint64_t{img.u32(4)} + 8), fmt, zone);
     if (img.is(S - 16, "srob")) {
         // Marked files: scan every byte offset for the chunks.
         uint64_t off = 12;
