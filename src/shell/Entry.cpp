@@ -1,2 +1,31 @@
-// Placeholder entry; replaced by the plug-in entry functions.
-extern "C" __attribute__((visibility("default"))) void* VSTPluginMain(void*) { return nullptr; }
+// The plug-in's entry functions: the host calls one of them to create an instance.
+#include <new>
+
+#include "shell/VstSynth.h"
+
+using corvane::VstSynth;
+
+namespace {
+vst::AEffect* createInstance(vst::HostCallback host) {
+    if (!host) return nullptr;
+    if (host(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+    try {
+        auto* synth = new VstSynth(host);
+        return synth->getAeffect();
+    } catch (...) {
+        return nullptr;
+    }
+}
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) vst::AEffect* VSTPluginMain(
+    vst::HostCallback host) {
+    return createInstance(host);
+}
+
+// Older hosts look for "main"; C++ reserves that name, so it is exported under an alias.
+extern "C" __attribute__((visibility("default"))) vst::AEffect* corvaneMainAlias(
+    vst::HostCallback host) asm("main");
+extern "C" vst::AEffect* corvaneMainAlias(vst::HostCallback host) {
+    return createInstance(host);
+}

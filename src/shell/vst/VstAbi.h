@@ -15,12 +15,11 @@ constexpr int32_t kEffectMagic = fourCC('V', 's', 't', 'P');
 constexpr int32_t kVersion = 2400;
 
 struct AEffect;
-using HostCallback = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index,
-                                  intptr_t value, void* ptr, float opt);
-using DispatcherProc = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index,
-                                    intptr_t value, void* ptr, float opt);
-using ProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs,
-                             int32_t frames);
+using HostCallback = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
+                                  void* ptr, float opt);
+using DispatcherProc = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
+                                    void* ptr, float opt);
+using ProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs, int32_t frames);
 using ProcessDoubleProc = void (*)(AEffect* effect, double** inputs, double** outputs,
                                    int32_t frames);
 using SetParameterProc = void (*)(AEffect* effect, int32_t index, float value);

@@ -1,0 +1,284 @@
+#include "shell/VstSynth.h"
+
+#include <cfenv>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "platform/Threads.h"
+
+namespace corvane {
+
+namespace {
+constexpr int kMaxSubBlock = 64;
+
+void copyName(char* out, const char* name) {
+    std::strncpy(out, name, 31);
+    out[31] = 0;
+}
+
+// Saves the floating-point environment and sets round-to-nearest for one block; the
+// environment is restored whichever way the block is left.
+class FpEnvironmentGuard {
+  public:
+    FpEnvironmentGuard() {
+        std::fegetenv(&saved_);
+        std::fesetround(FE_TONEAREST);
+    }
+    ~FpEnvironmentGuard() { std::fesetenv(&saved_); }
+
+  private:
+    std::fenv_t saved_;
+};
+}  // namespace
+
+VstSynth::VstSynth(vst::HostCallback host) : AudioEffectBase(host, kNumPrograms, kNumParams) {
+    guiQueueWrite = 0;
+    bankIndex = 0;
+    setDefaultControllerMap();
+    curProgram = 0;
+    engine.paramSink = &VstSynth::engineParamSink;
+    engine.paramSinkContext = this;
+    if (host) {
+        setNumInputs(0);
+        setNumOutputs(2);
+        setFlag(vst::effFlagsCanReplacing, true);
+        setFlag(vst::effFlagsProgramChunks, true);
+        setFlag(vst::effFlagsIsSynth, true);
+        setUniqueID(kUniqueId);
+    }
+    // There is no editor window on this platform yet.
+    setFlag(vst::effFlagsHasEditor, false);
+    for (int i = 0; i < 6; ++i)
+        engine.effectOrder[i] = i;
+
+    chunkBuffer_.reset(new uint8_t[kBankChunkSize]);
+    echoEvent_.type = vst::kVstMidiType;
+    echoEvent_.byteSize = sizeof(vst::VstMidiEvent);
+    echoEvents_.numEvents = 1;
+    echoEvents_.events[0] = reinterpret_cast<vst::VstEvent*>(&echoEvent_);
+    setBlockSize(blockSize);
+    engine.setSampleRate(sampleRate);
+}
+
+VstSynth::~VstSynth() {
+    curProgram = 0;
+}
+
+void VstSynth::open() {
+    char vendor[256] = {};
+    getHostVendorString(vendor);
+    hostIsOwnHost = std::strcmp(vendor, "Tessel Audio") == 0;
+    hostIsCockosOrZynewave =
+        std::strcmp(vendor, "Cockos") == 0 || std::strcmp(vendor, "Zynewave") == 0;
+    engine.hostIsOwnHost = hostIsOwnHost;
+}
+
+void VstSynth::setSampleRate(float sr) {
+    if (!(sr > 0.0f)) return;  // a rate of 0 or NaN would poison every table
+    AudioEffectBase::setSampleRate(sr);
+    engine.setSampleRate(sr);
+    engine.reset();
+    engine.recallPatch();
+}
+
+void VstSynth::setBlockSize(int32_t frames) {
+    if (frames <= 0) return;
+    AudioEffectBase::setBlockSize(frames);
+    if (frames == dryCapacity_) return;
+    std::unique_ptr<float[]> l(new (std::nothrow) float[frames]());
+    std::unique_ptr<float[]> r(new (std::nothrow) float[frames]());
+    if (!l || !r) return;  // keep the buffers we have; longer blocks are rendered in parts
+    dryL_ = std::move(l);
+    dryR_ = std::move(r);
+    dryCapacity_ = frames;
+}
+
+void VstSynth::engineParamSink(void* context, int index, float value) {
+    static_cast<VstSynth*>(context)->setParameter(index, value);
+}
+
+void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
+    FpEnvironmentGuard fp;
+    inBlock.store(true);
+    engine.renderBusy.exchange(1);
+    if (engine.loading.load()) {
+        std::memset(outputs[0], 0, sizeof(float) * frames);
+        std::memset(outputs[1], 0, sizeof(float) * frames);
+        noteCount = 0;
+        inBlock.store(false);
+        engine.renderBusy.exchange(0);
+        return;
+    }
+
+    // Notes from the editor's keyboard, queued since the last block.
+    const int queued = guiQueueWrite;
+    for (int i = 0; i < queued && i < kGuiQueueSize; ++i) {
+        const NoteEvent& e = guiQueue[i];
+        const int s = e.status & 0xF0;
+        if (s == 0x80 || s == 0x90) handleNoteEvent(s, e.data1, e.data2, 0, false);
+    }
+    guiQueueWrite = 0;
+
+    const vst::VstTimeInfo* time = getTimeInfo(vst::kVstTempoValid);
+    tempo =
+        (time && (time->flags & vst::kVstTempoValid) && time->tempo > 0.0) ? time->tempo : 120.0;
+    engine.tempo = tempo;
+
+    // A host block longer than the one it announced is rendered as consecutive parts that
+    // fit the dry bus.
+    const int32_t part = dryCapacity_ > 0 ? dryCapacity_ : frames;
+    for (int32_t start = 0; start < frames; start += part) {
+        const int32_t len = frames - start < part ? frames - start : part;
+        float* io[2] = {outputs[0] + start, outputs[1] + start};
+        renderSegment(io, start, len, start + len >= frames);
+    }
+
+    inBlock.store(false);
+    noteCount = 0;
+    engine.renderBusy.exchange(0);
+}
+
+void VstSynth::renderSegment(float** io, int32_t start, int32_t n, bool lastSegment) {
+    if (engine.arpOn)
+        engine.runArpeggiator(n);
+    else
+        engine.arpClock += 1.0;
+    engine.beginBlock();
+
+    std::memset(io[0], 0, sizeof(float) * n);
+    std::memset(io[1], 0, sizeof(float) * n);
+    std::memset(dryL_.get(), 0, sizeof(float) * n);
+    std::memset(dryR_.get(), 0, sizeof(float) * n);
+
+    // Walk the note list in arrival order; an event whose offset lies before what has
+    // been rendered (the list is not sorted) plays at the current frame.
+    int32_t done = 0;
+    for (int i = 0; i < noteCount; ++i) {
+        const NoteEvent& e = noteList[i];
+        int32_t at = e.deltaFrames - start;
+        if (at >= n) continue;              // a later part, or past the block end
+        if (at < 0 && start > 0) continue;  // played in an earlier part
+        if (!lastSegment && e.deltaFrames >= start + n) continue;
+        if (at > done) {
+            renderPieces(io, done, at, start);
+            done = at;
+        }
+        playNote(e);
+    }
+    renderPieces(io, done, n, start);
+
+    engine.updateGlobalModulation();
+    engine.processEffects(n, io, engine.effectOrder, static_cast<float>(tempo));
+    const float* dl = dryL_.get();
+    const float* dr = dryR_.get();
+    for (int32_t i = 0; i < n; ++i) {
+        io[0][i] += dl[i];
+        io[1][i] += dr[i];
+    }
+    engine.advanceEffectPhase(n);
+    engine.applyMasterGain(n, io);
+}
+
+void VstSynth::renderPieces(float** io, int32_t from, int32_t to, int32_t segmentStart) {
+    while (from < to) {
+        const int32_t piece = to - from < kMaxSubBlock ? to - from : kMaxSubBlock;
+        engine.renderVoices(piece, io[0] + from, io[1] + from, dryL_.get() + from,
+                            dryR_.get() + from, segmentStart + from);
+        if (renderObserver_) renderObserver_(renderObserverContext_, piece, segmentStart + from);
+        from += piece;
+    }
+}
+
+void VstSynth::playNote(const NoteEvent& e) {
+    const int key = e.data1 & 0x7F;
+    const int velocity = e.data2 & 0x7F;
+    if (e.status == 0x80 || velocity == 0)
+        engine.noteOff(key);
+    else
+        engine.noteOn(key, velocity);
+}
+
+void VstSynth::setProgram(int32_t program) {
+    bankIndex = 0;
+    curProgram = program & 127;
+    engine.selectProgram(curProgram);
+}
+
+void VstSynth::selectProgramIndexed(int index) {
+    bankIndex = index / 128;
+    setProgram(index);
+}
+
+void VstSynth::setProgramName(const char* name) {
+    char* field = engine.currentPatch().name;
+    std::memset(field, 0, 32);
+    std::strncpy(field, name, 31);
+    field[31] = 0;
+}
+
+void VstSynth::getProgramName(char* name) {
+    copyName(name, engine.currentPatch().name);
+}
+
+bool VstSynth::getProgramNameIndexed(int32_t, int32_t index, char* text) {
+    if (index < 0 || index >= kNumPrograms) return false;
+    // The store holds one bank of 128; a second bank page has no programs of its own.
+    const int32_t program = bankIndex * 128 + index;
+    if (program >= kNumPrograms) return false;
+    copyName(text, engine.patches[program].name);
+    return true;
+}
+
+bool VstSynth::getOutputProperties(int32_t index, vst::VstPinProperties* props) {
+    if (index < 0 || index > 1) return false;
+    std::memset(props, 0, sizeof *props);
+    std::snprintf(props->label, sizeof props->label, "Vstx %1d", index + 1);
+    props->flags = vst::kVstPinIsActive | vst::kVstPinIsStereo;
+    return true;
+}
+
+bool VstSynth::getEffectName(char* name) {
+    std::strcpy(name, "Corvane");
+    return true;
+}
+
+bool VstSynth::getVendorString(char* text) {
+    std::strcpy(text, "Tessel Audio");
+    return true;
+}
+
+bool VstSynth::getProductString(char* text) {
+    std::strcpy(text, "Corvane");
+    return true;
+}
+
+intptr_t VstSynth::vendorSpecific(int32_t, intptr_t, void*, float) {
+    // The mouse-wheel message of the own host goes to the editor, which this platform
+    // does not have yet.
+    return 0;
+}
+
+int32_t VstSynth::canDo(const char* text) {
+    if (std::strcmp(text, "receiveVstEvents") == 0 ||
+        std::strcmp(text, "receiveVstMidiEvent") == 0 ||
+        std::strcmp(text, "receiveVstTimeInfo") == 0)
+        return 1;
+    return -1;
+}
+
+void VstSynth::queueGuiNote(int status, int key, int velocity) {
+    // Wait until no block is rendering: compare-exchange (1, 1) succeeds while busy.
+    for (int32_t expected = 1; engine.renderBusy.compare_exchange_strong(expected, 1);
+         expected = 1) {
+        platform::sleepMs(1);
+    }
+    NoteEvent& e = guiQueue[guiQueueWrite & (kGuiQueueSize - 1)];
+    e.deltaFrames = 0;
+    e.status = static_cast<uint8_t>(status);
+    e.data1 = static_cast<uint8_t>(key & 0x7F);
+    e.data2 = static_cast<uint8_t>(velocity & 0x7F);
+    guiQueueWrite = (guiQueueWrite + 1) & (kGuiQueueSize - 1);
+}
+
+}  // namespace corvane
