@@ -23,7 +23,8 @@ inline void put32(Bytes& b, uint32_t v) {
     put16(b, v >> 16);
 }
 inline void putId(Bytes& b, const char* id) {
-    b.insert(b.end(), id, id + 4);
+    for (int i = 0; i < 4; ++i)
+        b.push_back(uint8_t(id[i]));
 }
 inline void append(Bytes& b, const Bytes& more) {
     b.insert(b.end(), more.begin(), more.end());
