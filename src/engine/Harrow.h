@@ -9,7 +9,10 @@
 #include <memory>
 
 #include "content/SampleMap.h"
+#include "engine/EngineTables.h"
+#include "engine/Envelope.h"
 #include "engine/Random.h"
+#include "engine/Voice.h"
 #include "fx/DelayModulation.h"
 #include "fx/EffectRack.h"
 #include "fx/Module.h"
@@ -21,7 +24,7 @@ namespace corvane {
 using ParamSink = void (*)(void* context, int index, float value);
 
 class Harrow : public Module {
-public:
+  public:
     Harrow();
     ~Harrow() override;
     Harrow(const Harrow&) = delete;
@@ -55,6 +58,12 @@ public:
     void selectProgram(int program);
     void loadFromPath(const char* path);
     void setBankFolder(const char* path);
+
+    // Parameters that the engine core does not handle itself (LFOs, filter, modulation
+    // matrix, arpeggiator) end here.
+    void setModulationParameter(int index, float value);
+    // Empties the modulation matrix (a program change starts without routings).
+    void clearModulationMatrix();
 
     PatchRecord& currentPatch() { return patches[currentProgram]; }
     int currentProgram = 0;
@@ -99,6 +108,67 @@ public:
     Random random;
     EffectRack rack;
     DelayModulation delayModulation;
+
+    // ---- voice pool (audio thread; read by tests) ----
+    Voice voices[kVoiceSlots];
+    int tailSlot = 0;  // next tail slot, used modulo kTailVoices
+    std::unique_ptr<EngineTables> tables;
+
+    // Play modes and glide.
+    bool monoMode = false;
+    bool glideOn = false;
+    float glideTime = 0.0f;  // Glide value 0..1
+    float glideCoef = 1.0f;  // per-sample decay of a voice's glide offset
+    int lastNote = -1;
+    bool firstNote = true;       // the next note starts without glide
+    float pendingGlide = 0.0f;   // glide start offset for the next poly voice
+    uint8_t heldKeys[128] = {};  // mono mode: keys held
+
+    // Smoothed controllers.
+    double modWheel = 0.0;
+    float cutoffTarget = 0.0f;
+    float cutoffSmoothed = 0.0f;
+    int bendSmoothed = 0;
+    int bendPitch = 0;  // smoothed bend in 1/128 semitone, updated per sub-block
+
+    // Output gain and DC blocker.
+    float masterGain = 0.0f;
+    float lastMasterGain = -1.0f;  // negative: no block rendered yet
+    bool dcBlock = false;
+    float dcA = 0.0f, dcB = 0.0f;
+    float dcX1[2] = {}, dcY1[2] = {};
+
+    bool noteStarted = false;  // a note-on since the last global modulation pass
+    int filterType = 0;        // 0 off, 1 low-pass, 2 band-pass, 3 band-stop, 4 high-pass
+
+    EnvelopeSettings ampEnvelope;
+    EnvelopeSettings filterEnvelope;
+    EnvelopeSettings modEnvelope;
+
+    // LFO state that the voice pool uses: per-sample phase increments (idle voices keep
+    // their phases running), the reset switches and the running LFO 1 phase a new voice
+    // continues from.
+    uint32_t lfoIncrement[3] = {};
+    bool lfoReset[3] = {};
+    uint32_t runningLfo1Phase = 0;
+
+  private:
+    void startVoice(int slot, int note, int velocity);
+    int chooseVoice();
+    void stealInto(int slot);
+    void releasePlayingVoices();
+    void renderPiece(int frames, float* fxL, float* fxR, float* dryL, float* dryR, int offset);
+    void renderVoice(Voice& v, int frames, float* fxL, float* fxR, float* dryL, float* dryR,
+                     int offset);
+    void silenceVoice(Voice& v);
+    void updateGlideCoef();
+
+    // Modulation seams, filled in by the LFO, filter and matrix code: the per-voice pass
+    // (LFOs and matrix, once per sub-block, before envelopes and pitch) and the filter pass
+    // over the voice's interleaved scratch buffer (it also runs the filter envelope).
+    void modulateVoice(Voice& v, int frames, int offset, VoiceModulation& m);
+    void filterVoice(Voice& v, float* buffer, int frames, const VoiceModulation& m,
+                     const FilterEnvelopeCoefs& env);
 };
 
 }  // namespace corvane

@@ -5,7 +5,7 @@ namespace corvane {
 
 // Per-instance random numbers: uniform integers 0..32767 (a 32-bit LCG's high bits).
 class Random {
-public:
+  public:
     explicit Random(uint32_t seed = 22222u) : state_(seed) {}
     void seed(uint32_t s) { state_ = s; }
     int next() {
@@ -13,7 +13,7 @@ public:
         return static_cast<int>((state_ >> 16) & 0x7FFF);
     }
 
-private:
+  private:
     uint32_t state_;
 };
 

@@ -1,11 +1,318 @@
 #include "fx/EffectRack.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace corvane {
 
-EffectRack::EffectRack(Random& random) : random_(random) {}
-void EffectRack::setSampleRate(double) {}
-void EffectRack::reset() {}
-void EffectRack::setParameter(int, float) {}
-void EffectRack::process(int, float**, const int32_t*, float, const DelayModulation&) {}
+namespace {
+
+constexpr int32_t kDefaultOrder[6] = {0, 1, 2, 3, 4, 5};
+// Index of an effect's on flag in fxOn_ (phaser, delay, reverb, distortion, EQ-1, EQ-2).
+constexpr int kOnFlag[6] = {3, 4, 5, 0, 1, 2};
+
+float flush(float v) {
+    return std::fabs(v) < 1e-9f ? 0.0f : v;
+}
+
+// Shaper families of the nine distortion types.
+enum Family { kCrunch, kToxic, kValve, kPlain, kClip };
+
+}  // namespace
+
+EffectRack::EffectRack(Random& random) : reverb(random) {
+    setSampleRate(44100.0);
+}
+
+void EffectRack::setSampleRate(double sr) {
+    filters_.setModuleSampleRate(sr);
+    phaser.setSampleRate(sr);
+    delay.setSampleRate(sr);
+    reverb.setSampleRate(sr);
+}
+
+void EffectRack::reset() {
+    phaser.reset();
+    delay.reset();
+    reverb.reset();
+    for (DistortionState& s : distState_)
+        s = DistortionState{};
+    for (Band& b : bands_)
+        for (EqState& s : b.state)
+            s = EqState{};
+    dryGain_ = -1.0f;
+}
+
+bool EffectRack::isOn(int effect) const {
+    return effect >= 0 && effect < kEffectCount && fxOn_[kOnFlag[effect]] != 0;
+}
+
+void EffectRack::setParameter(int index, float value) {
+    const float v = std::clamp(value, 0.0f, 1.0f);
+    static constexpr int kPhaserIndex[6] = {5, 0, 1, 2, 3, 4};  // slots 79..84
+    static constexpr int kDelayIndex[6] = {0, 6, 1, 7, 2, 3};   // slots 85..90
+    static constexpr int kReverbIndex[6] = {0, 2, 1, 8, 4, 5};  // slots 91..96
+    if (index >= 79 && index <= 84) {
+        phaser.setParameter(kPhaserIndex[index - 79], v);
+    } else if (index >= 85 && index <= 90) {
+        delay.setParameter(kDelayIndex[index - 85], v);
+    } else if (index >= 91 && index <= 96) {
+        reverb.setParameter(kReverbIndex[index - 91], v);
+    } else if (index == 97) {
+        distType_ = std::min(static_cast<int>(std::floor(v * 8.0f)), 8);
+    } else if (index == 98) {
+        distColour_ = v;
+    } else if (index == 99) {
+        distDrive_ = v;
+    } else if (index == 100) {
+        distAmount_ = v;
+    } else if ((index >= 101 && index <= 104) || (index >= 106 && index <= 109)) {
+        Band& b = bands_[index >= 106 ? 1 : 0];
+        switch ((index - 101) % 5) {
+            case 0:
+                b.type = std::min(static_cast<int>(std::floor(v * 2.01f)), 2);
+                break;
+            case 1:
+                b.frequency = expRange(v, 10.0f, 10000.0f);
+                break;
+            case 2:
+                b.q = expRange(v, 0.1f, 10.0f);
+                break;
+            case 3:
+                b.gain = std::pow(10.0f, 2.0f * v - 1.0f);
+                break;
+            default:
+                break;
+        }
+    } else if (index >= 116 && index <= 121) {
+        fxOn_[index - 116] = v > 0.001f ? 1 : 0;
+    }
+}
+
+// One channel's sample through the shaper and filters of a family.
+template <int kFamily>
+inline float EffectRack::distortSample(float x, DistortionState& st, const DistortionCoefs& c) {
+    const float a1 = c.a1, b0 = c.b0, b1 = c.b1, g = c.g;
+    constexpr float kLn10 = 2.302585092994046f;
+    if constexpr (kFamily == kCrunch) {
+        const float u = std::tanh(g * x) * c.s;
+        const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
+        st.s1 = u;
+        st.y1 = y;
+        return y;
+    } else if constexpr (kFamily == kClip) {
+        const float y = b0 * x + b1 * st.s1 - a1 * st.y1;
+        st.s1 = x;
+        st.y1 = y;
+        // Only positive excursions are shaped; negative ones pass linearly.
+        float t = g * y;
+        if (t > 1.0f / 3.0f) {
+            const float e = 2.0f - 3.0f * t;
+            t = t < 2.0f / 3.0f ? (3.0f - e * e) / 6.0f : 0.5f;
+        }
+        t = t / g;
+        const float z = c.dcB0 * (t - st.s2) - c.dcA1 * st.y2;
+        st.s2 = t;
+        st.y2 = z;
+        return z;
+    } else {
+        float u;
+        if constexpr (kFamily == kToxic) {
+            // Odd-symmetric: 0.25 (1 - (1 - |x|) 10^(-G |x|)) with the sign of x.
+            const float ax = std::fabs(x);
+            u = std::copysign(0.25f * (1.0f - (1.0f - ax) * std::exp(-kLn10 * g * ax)), x);
+        } else if constexpr (kFamily == kValve) {
+            const float t = g * x + 0.25f;
+            u = (t > -0.0001f && t < 0.0001f)
+                    ? -0.16412940621376038f
+                    : t / (1.0f - std::exp(-8.0f * t)) - 0.28912941068741643f;
+            u = u / g;
+        } else {
+            u = g * x;
+        }
+        const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
+        st.s1 = u;
+        st.y1 = y;
+        const float z = b0 * y + b1 * st.s2 - a1 * st.y2;
+        st.s2 = y;
+        st.y2 = z;
+        return z;
+    }
+}
+
+// Both channels in one loop, so that their filter chains overlap.
+template <int kFamily>
+void EffectRack::runDistortion(float** io, const DistortionCoefs& c, float dryStep, float wetStep,
+                               int frames) {
+    float* left = io[0];
+    float* right = io[1];
+    DistortionState sl = distState_[0], sr = distState_[1];
+    float dry = dryGain_, wet = wetGain_;
+    for (int n = 0; n < frames; ++n) {
+        const float xl = left[n], xr = right[n];
+        const float ol = distortSample<kFamily>(xl, sl, c);
+        const float orr = distortSample<kFamily>(xr, sr, c);
+        left[n] = xl * dry + ol * wet;
+        right[n] = xr * dry + orr * wet;
+        dry += dryStep;
+        wet += wetStep;
+    }
+    for (DistortionState* st : {&sl, &sr}) {
+        st->s1 = flush(st->s1);
+        st->y1 = flush(st->y1);
+        st->s2 = flush(st->s2);
+        st->y2 = flush(st->y2);
+    }
+    distState_[0] = sl;
+    distState_[1] = sr;
+}
+
+void EffectRack::processDistortion(int frames, float** io) {
+    if (frames <= 0) return;
+    const int type = distType_;
+    const float colour = distColour_, drive = distDrive_, amount = distAmount_;
+    DistortionCoefs c{0.0f, 1.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f};
+    if ((type & 1) == 0) {
+        if (colour <= 0.999f) {
+            filters_.lowpassCoefs(expRange(colour, 100.0f, 20000.0f), c.a1, c.b0);
+            c.b1 = c.b0;
+        }
+    } else {
+        filters_.highpassCoefs(expRange(colour, 1.0f, 2000.0f), c.a1, c.b0);
+        c.b1 = -c.b0;
+    }
+    int family = kPlain;
+    switch (type) {
+        case 0:
+        case 1:
+            family = kCrunch;
+            c.g = expRange(drive, 1.0f, 64.0f);
+            c.s = expRange(drive, 1.0f, 16.0f) / c.g;
+            break;
+        case 2:
+        case 3:
+            family = kToxic;
+            c.g = expRange(drive, 1.0f, 64.0f);
+            break;
+        case 4:
+        case 5:
+            family = kValve;
+            c.g = expRange(drive, 1.0f, 64.0f) * 0.5f;
+            break;
+        case 6:
+        case 7:
+            family = kPlain;
+            c.g = expRange(drive, 0.25f, 4.0f);
+            break;
+        default:
+            family = kClip;
+            c.g = expRange(drive, 1.0f, 64.0f) * 0.25f;
+            filters_.highpassCoefs(5.0f, c.dcA1, c.dcB0);
+            break;
+    }
+    const float targetDry = 1.0f - amount, targetWet = amount;
+    if (dryGain_ < 0.0f) {
+        dryGain_ = targetDry;
+        wetGain_ = targetWet;
+    }
+    const float dryStep = (targetDry - dryGain_) / static_cast<float>(frames);
+    const float wetStep = (targetWet - wetGain_) / static_cast<float>(frames);
+    switch (family) {
+        case kCrunch:
+            runDistortion<kCrunch>(io, c, dryStep, wetStep, frames);
+            break;
+        case kToxic:
+            runDistortion<kToxic>(io, c, dryStep, wetStep, frames);
+            break;
+        case kValve:
+            runDistortion<kValve>(io, c, dryStep, wetStep, frames);
+            break;
+        case kPlain:
+            runDistortion<kPlain>(io, c, dryStep, wetStep, frames);
+            break;
+        default:
+            runDistortion<kClip>(io, c, dryStep, wetStep, frames);
+            break;
+    }
+    dryGain_ = targetDry;
+    wetGain_ = targetWet;
+}
+
+void EffectRack::processEq(int band, int frames, float** io) {
+    if (frames <= 0 || band < 0 || band > 1) return;
+    Band& b = bands_[band];
+    const int type = b.type;
+    // Both channels run in one loop, so that their recursions overlap. The feedback terms
+    // are summed first: at unity gain they cancel exactly and the band passes x bit for bit.
+    EqState l = b.state[0], r = b.state[1];
+    float* bl = io[0];
+    float* br = io[1];
+    if (type == 0) {
+        float b0, b1, b2, a2;
+        filters_.peakCoefs(b.frequency, b.gain, b.q, b0, b1, b2, a2);
+        for (int n = 0; n < frames; ++n) {
+            const float xl = bl[n], xr = br[n];
+            const float yl = b0 * xl + (b1 * (l.x1 - l.y1) + (b2 * l.x2 - a2 * l.y2));
+            const float yr = b0 * xr + (b1 * (r.x1 - r.y1) + (b2 * r.x2 - a2 * r.y2));
+            l = EqState{xl, yl, l.x1, l.y1};
+            r = EqState{xr, yr, r.x1, r.y1};
+            bl[n] = yl;
+            br[n] = yr;
+        }
+    } else if (type == 1 || type == 2) {
+        float a1, b0, b1;
+        if (type == 1)
+            filters_.lowShelfCoefs(b.frequency, b.gain, a1, b0, b1);
+        else
+            filters_.highShelfCoefs(b.frequency, b.gain, a1, b0, b1);
+        for (int n = 0; n < frames; ++n) {
+            const float xl = bl[n], xr = br[n];
+            const float yl = b0 * xl + (b1 * l.x1 - a1 * l.y1);
+            const float yr = b0 * xr + (b1 * r.x1 - a1 * r.y1);
+            l.x1 = xl;
+            l.y1 = yl;
+            r.x1 = xr;
+            r.y1 = yr;
+            bl[n] = yl;
+            br[n] = yr;
+        }
+    } else {
+        return;
+    }
+    for (EqState* st : {&l, &r})
+        *st = EqState{flush(st->x1), flush(st->y1), flush(st->x2), flush(st->y2)};
+    b.state[0] = l;
+    b.state[1] = r;
+}
+
+void EffectRack::process(int frames, float** io, const int32_t* effectOrder, float tempo,
+                         const DelayModulation& mod) {
+    if (frames <= 0) return;
+    const int32_t* order = effectOrder != nullptr ? effectOrder : kDefaultOrder;
+    for (int slot = 0; slot < 6; ++slot) {
+        const int32_t e = order[slot];
+        if (!isOn(e)) continue;
+        switch (e) {
+            case kDistortion:
+                processDistortion(frames, io);
+                break;
+            case kEq1:
+                processEq(0, frames, io);
+                break;
+            case kEq2:
+                processEq(1, frames, io);
+                break;
+            case kPhaser:
+                phaser.process(frames, io);
+                break;
+            case kDelay:
+                delay.process(frames, io, tempo, &mod);
+                break;
+            default:
+                reverb.process(frames, io);
+                break;
+        }
+    }
+}
 
 }  // namespace corvane

@@ -1,9 +1,22 @@
 #include "fx/Module.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
 namespace corvane {
+
+namespace {
+
+// Pre-warped analogue frequency of the bilinear transform. A corner at or above Nyquist
+// (20 kHz at 22.05 kHz, say) would make tan() wrap to a negative value and the filter
+// unstable, so the corner is held just below Nyquist.
+double prewarp(double k, double f, double sampleRate) {
+    const double fc = std::min(f, 0.49 * sampleRate);
+    return k * std::tan(std::numbers::pi * fc / sampleRate);
+}
+
+}  // namespace
 
 float expRange(float value, float low, float high) {
     return low * std::pow(high / low, value);
@@ -16,14 +29,14 @@ void Module::setModuleSampleRate(double sr) {
 
 void Module::lowpassCoefs(float f, float& a1, float& b0) const {
     const double k = 2.0 * sampleRate;
-    const double w = k * std::tan(std::numbers::pi * f / sampleRate);
+    const double w = prewarp(k, f, sampleRate);
     a1 = static_cast<float>((w - k) / (w + k));
     b0 = static_cast<float>(w / (w + k));
 }
 
 void Module::highpassCoefs(float f, float& a1, float& b0) const {
     const double k = 2.0 * sampleRate;
-    const double w = k * std::tan(std::numbers::pi * f / sampleRate);
+    const double w = prewarp(k, f, sampleRate);
     a1 = static_cast<float>((w - k) / (w + k));
     b0 = static_cast<float>(k / (w + k));
 }
@@ -45,7 +58,7 @@ void Module::lowShelfCoefs(float f, float g, float& a1, float& b0, float& b1) co
 
 void Module::highShelfCoefs(float f, float g, float& a1, float& b0, float& b1) const {
     const double k = 2.0 * sampleRate;
-    const double w = k * std::tan(std::numbers::pi * f / sampleRate);
+    const double w = prewarp(k, f, sampleRate);
     if (g > 1.0f) {
         a1 = static_cast<float>((w - k) / (w + k));
         b0 = static_cast<float>((w + k * g) / (w + k));

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/Threads.h"
+#include "shell/Text.h"
 
 namespace corvane {
 
@@ -13,8 +14,7 @@ namespace {
 constexpr int kMaxSubBlock = 64;
 
 void copyName(char* out, const char* name) {
-    std::strncpy(out, name, 31);
-    out[31] = 0;
+    copyText(out, name, 32);
 }
 
 // Saves the floating-point environment and sets round-to-nearest for one block; the
@@ -213,8 +213,7 @@ void VstSynth::selectProgramIndexed(int index) {
 void VstSynth::setProgramName(const char* name) {
     char* field = engine.currentPatch().name;
     std::memset(field, 0, 32);
-    std::strncpy(field, name, 31);
-    field[31] = 0;
+    copyText(field, name, 32);
 }
 
 void VstSynth::getProgramName(char* name) {

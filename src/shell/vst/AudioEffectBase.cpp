@@ -1,5 +1,7 @@
 #include "shell/vst/AudioEffectBase.h"
 
+#include "shell/Text.h"
+
 #include <cstring>
 #include <exception>
 
@@ -71,16 +73,6 @@ bool AudioEffectBase::sendVstEventsToHost(vst::VstEvents* events) {
     return callHost(vst::audioMasterProcessEvents, 0, 0, events) == 1;
 }
 
-namespace {
-// Copies text into a host buffer the interface obliges to hold `size` bytes.
-void copyText(void* ptr, const char* text, size_t size) {
-    if (!ptr) return;
-    char* out = static_cast<char*>(ptr);
-    std::strncpy(out, text, size - 1);
-    out[size - 1] = 0;
-}
-}  // namespace
-
 intptr_t AudioEffectBase::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr,
                                    float opt) {
     // Text buffers: hosts give at least 64 bytes for names in practice; we never write
@@ -105,22 +97,22 @@ intptr_t AudioEffectBase::dispatch(int32_t opcode, int32_t index, intptr_t value
         case vst::effGetProgramName:
             text[0] = 0;
             getProgramName(text);
-            copyText(ptr, text, 32);
+            copyText(static_cast<char*>(ptr), text, 32);
             return 0;
         case vst::effGetParamLabel:
             text[0] = 0;
             getParameterLabel(index, text);
-            copyText(ptr, text, 64);
+            copyText(static_cast<char*>(ptr), text, 64);
             return 0;
         case vst::effGetParamDisplay:
             text[0] = 0;
             getParameterDisplay(index, text);
-            copyText(ptr, text, 64);
+            copyText(static_cast<char*>(ptr), text, 64);
             return 0;
         case vst::effGetParamName:
             text[0] = 0;
             getParameterName(index, text);
-            copyText(ptr, text, 64);
+            copyText(static_cast<char*>(ptr), text, 64);
             return 0;
         case vst::effSetSampleRate:
             setSampleRate(opt);
@@ -150,7 +142,7 @@ intptr_t AudioEffectBase::dispatch(int32_t opcode, int32_t index, intptr_t value
             if (!ptr) return 0;
             text[0] = 0;
             if (!getProgramNameIndexed(static_cast<int32_t>(value), index, text)) return 0;
-            copyText(ptr, text, 32);
+            copyText(static_cast<char*>(ptr), text, 32);
             return 1;
         case vst::effGetOutputProperties:
             return ptr ? getOutputProperties(index, static_cast<vst::VstPinProperties*>(ptr)) : 0;
@@ -159,17 +151,17 @@ intptr_t AudioEffectBase::dispatch(int32_t opcode, int32_t index, intptr_t value
         case vst::effGetEffectName:
             text[0] = 0;
             if (!getEffectName(text)) return 0;
-            copyText(ptr, text, 32);
+            copyText(static_cast<char*>(ptr), text, 32);
             return 1;
         case vst::effGetVendorString:
             text[0] = 0;
             if (!getVendorString(text)) return 0;
-            copyText(ptr, text, 64);
+            copyText(static_cast<char*>(ptr), text, 64);
             return 1;
         case vst::effGetProductString:
             text[0] = 0;
             if (!getProductString(text)) return 0;
-            copyText(ptr, text, 64);
+            copyText(static_cast<char*>(ptr), text, 64);
             return 1;
         case vst::effGetVendorVersion:
             return getVendorVersion();

@@ -1,0 +1,74 @@
+#pragma once
+// The tempo-synchronised stereo delay: two 2^18-sample rings whose lengths are note values
+// of the host tempo, nine types (simple, five ping-pongs, multi-tap, two diffuse), a colour
+// filter on the echoes and a wobble of the read position by the engine's global LFO 2.
+#include <cstdint>
+#include <memory>
+
+#include "fx/DelayModulation.h"
+#include "fx/Module.h"
+
+namespace corvane {
+
+class FxDelay : public Module {
+  public:
+    static constexpr int kRingLength = 1 << 18;
+    static constexpr uint32_t kRingMask = kRingLength - 1;
+    static constexpr int kDiffuserLength = 4096;
+
+    FxDelay();
+    ~FxDelay() override;
+    FxDelay(const FxDelay&) = delete;
+    FxDelay& operator=(const FxDelay&) = delete;
+
+    // control, while stopped
+    virtual void setSampleRate(double sr);
+    virtual void reset();
+    // any thread: 0 type, 1 feedback, 2 rate left, 3 rate right, 6 colour, 7 amount
+    virtual void setParameter(int index, float value);
+    // audio: io[0], io[1] in place; tempo in BPM; mod may be null (no wobble)
+    virtual void process(int frames, float** io, float tempo, const DelayModulation* mod);
+
+    // Delay lengths in samples as used by the last block.
+    int lengthLeft() const { return lengthL_; }
+    int lengthRight() const { return lengthR_; }
+    int type() const { return delayType_; }
+
+  private:
+    struct Colour {
+        float x1 = 0.0f, y1 = 0.0f;
+    };
+    struct Diffuser {
+        float* buf = nullptr;
+        int pos = 0;
+        int length = 1;
+    };
+    struct Wobble;
+
+    void computeLengths(float tempo);
+    template <bool kModulated>
+    void processSimple(int frames, float** io, Wobble& wob);
+    template <bool kModulated>
+    void processPingPong(int frames, float** io, Wobble& wob);
+    template <bool kModulated>
+    void processMultiTap(int frames, float** io, Wobble& wob);
+    template <bool kModulated>
+    void processDiffuse(int frames, float** io, Wobble& wob);
+    template <bool kModulated>
+    void dispatch(int frames, float** io, Wobble& wob);
+
+    float srScale_ = 1.0f;
+    std::unique_ptr<float[]> ringL_, ringR_;
+    std::unique_ptr<float[]> diffuserMemory_;
+    Diffuser diffusers_[4];
+    uint32_t writePos_ = 0;
+    int lengthL_ = 1, lengthR_ = 1;
+    int delayType_ = 0;
+    float feedback_ = 0.0f;
+    float rateL_ = 0.0f, rateR_ = 0.0f;
+    float wet_ = 0.0f;
+    float colourA1_ = 0.0f, colourB0_ = 1.0f, colourB1_ = 0.0f;
+    Colour colourL_, colourR_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,44 @@
+#pragma once
+// The modulation effect: three phasers (4, 6 or 8 first-order all-pass stages swept by a
+// sine LFO) and four flanger/chorus types run by a CDelay.
+#include <cstdint>
+
+#include "fx/CDelay.h"
+#include "fx/Module.h"
+
+namespace corvane {
+
+class FxVintagePhaser : public Module {
+  public:
+    FxVintagePhaser();
+
+    // control, while stopped
+    virtual void setSampleRate(double sr);
+    virtual void reset();
+    // any thread: 0 rate, 1 freq, 2 feedback, 3 amount, 4 depth, 5 type
+    void setParameter(int index, float value);
+    // audio: io[0], io[1] in place
+    void process(int frames, float** io);
+
+    int type() const { return phaserType_; }
+    const CDelay& chorus() const { return chorus_; }
+
+  private:
+    static constexpr int kChunk = 256;
+    template <int kStages>
+    void runPhaser(int frames, float** io);
+
+    int phaserType_ = 0;
+    float rate_ = 0.05f;
+    double freq_ = 200.0;
+    float feedback_ = 0.0f;
+    float wet_ = 0.0f, dry_ = 1.0f;
+    float depth_ = 0.0f;
+    uint32_t lfoPhase_ = 0;
+    float stages_[2][8] = {};
+    float lastTap_[2] = {};
+    float coef_[kChunk] = {};  // the per-sample stage coefficient k, shared by both channels
+    CDelay chorus_;
+};
+
+}  // namespace corvane

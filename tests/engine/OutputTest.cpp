@@ -1,0 +1,189 @@
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+
+#include "EngineTestSupport.h"
+
+// Counts heap allocations made by this thread while `gCounting` is set. Sanitizer builds
+// keep their own allocator (they check allocation pairs), so the count is skipped there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define CORVANE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CORVANE_SANITIZED 1
+#endif
+#endif
+
+namespace {
+thread_local bool gCounting = false;
+std::atomic<int> gAllocations{0};
+}  // namespace
+
+#ifndef CORVANE_SANITIZED
+namespace {
+void* countedAlloc(std::size_t size) {
+    if (gCounting) gAllocations.fetch_add(1);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void countedFree(void* p) noexcept {
+    if (p && gCounting) gAllocations.fetch_add(1);
+    std::free(p);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return countedAlloc(size);
+}
+void* operator new[](std::size_t size) {
+    return countedAlloc(size);
+}
+void operator delete(void* p) noexcept {
+    countedFree(p);
+}
+void operator delete[](void* p) noexcept {
+    countedFree(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    countedFree(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    countedFree(p);
+}
+#endif
+
+namespace corvane::test {
+namespace {
+
+using Output = EngineTest;
+
+std::vector<float> ones(int n) {
+    return std::vector<float>(n, 1.0f);
+}
+
+TEST_F(Output, VolumeRampsLinearlyOverOneBlockAndStartsAtItsTarget) {
+    std::vector<float> l = ones(512), r = ones(512);
+    float* io[2] = {l.data(), r.data()};
+    set(kVolume, 0.5f);  // 0.25 * 4 = 1.0
+    engine->applyMasterGain(512, io);
+    for (int i = 0; i < 512; ++i)
+        ASSERT_EQ(l[i], 1.0f) << i;  // no ramp from nothing
+
+    set(kVolume, 1.0f);  // 4.0
+    l = ones(512), r = ones(512);
+    io[0] = l.data(), io[1] = r.data();
+    engine->applyMasterGain(512, io);
+    for (int i = 0; i < 512; ++i) {
+        ASSERT_NEAR(l[i], 1.0 + 3.0 * i / 512.0, 1e-4) << i;
+        ASSERT_EQ(r[i], l[i]) << i;
+    }
+    l = ones(512);
+    io[0] = l.data();
+    engine->applyMasterGain(512, io);
+    EXPECT_EQ(l[0], 4.0f);
+    EXPECT_EQ(l[511], 4.0f);
+}
+
+TEST_F(Output, VolumeLawDoublesOnlyForTheOwnHostWithNewerData) {
+    engine->hostIsOwnHost = true;
+    engine->dataVersion = 15;
+    set(kVolume, 0.5f);
+    EXPECT_EQ(engine->masterGain, 2.0f);
+    engine->dataVersion = 14;
+    set(kVolume, 0.5f);
+    EXPECT_EQ(engine->masterGain, 1.0f);
+}
+
+TEST_F(Output, DcBlockerRemovesDcAndPassesAudio) {
+    set(kOscSync, 1.0f);
+    const int n = 512;
+    std::vector<float> l(n), r(n);
+    float* io[2] = {l.data(), r.data()};
+    for (int b = 0; b < 100; ++b) {  // 1.16 s of DC; the 8 Hz pole decays in 20 ms
+        std::fill(l.begin(), l.end(), 0.5f);
+        std::fill(r.begin(), r.end(), -0.5f);
+        engine->applyMasterGain(n, io);
+    }
+    EXPECT_LT(std::fabs(l[n - 1]), 1e-4f);
+    EXPECT_LT(std::fabs(r[n - 1]), 1e-4f);
+
+    double peak = 0.0;  // 1 kHz: |H| = 1 / sqrt(1 + (8/1000)^2), within 0.01% of 1
+    for (int b = 0; b < 20; ++b) {
+        for (int i = 0; i < n; ++i)
+            l[i] = r[i] = static_cast<float>(std::sin(2 * M_PI * 1000.0 * (b * n + i) / kRate));
+        engine->applyMasterGain(n, io);
+        if (b >= 10)
+            for (int i = 0; i < n; ++i)
+                peak = std::max(peak, std::fabs(double(l[i])));
+    }
+    EXPECT_NEAR(peak, 1.0, 2e-3);
+
+    set(kOscSync, 0.0f);
+    std::fill(l.begin(), l.end(), 0.5f);
+    engine->applyMasterGain(n, io);
+    EXPECT_EQ(l[n - 1], 0.5f);
+}
+
+TEST_F(Output, ApplyProgramResendsTheStoredValuesAndRestoresTheEffectOrder) {
+    struct Sink {
+        std::vector<std::pair<int, float>> calls;
+    } sink;
+    engine->paramSink = [](void* ctx, int i, float v) {
+        static_cast<Sink*>(ctx)->calls.emplace_back(i, v);
+    };
+    engine->paramSinkContext = &sink;
+    engine->currentPatch().slots[kVolume] = 0.75f;
+    for (int i = 0; i < 6; ++i)
+        engine->effectOrder[i] = 5 - i;
+    load({constantLoop()});
+    engine->noteOn(60, 64);
+    engine->applyProgram();
+    EXPECT_EQ(activeVoices(), 0);
+    ASSERT_EQ(sink.calls.size(), 337u);
+    for (int i = 0; i < 337; ++i)
+        EXPECT_EQ(sink.calls[i].first, i);
+    EXPECT_EQ(sink.calls[kVolume].second, 0.75f);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(engine->effectOrder[i], i);
+
+    engine->paramSink = nullptr;  // without a sink the engine takes the values itself
+    engine->applyProgram();
+    EXPECT_EQ(engine->masterGain, 0.75f * 0.75f * 4.0f);
+}
+
+TEST_F(Output, RenderingNotesAndGainAllocatesNothing) {
+#ifdef CORVANE_SANITIZED
+    GTEST_SKIP() << "the allocation count needs the plain allocator";
+#endif
+    ZoneSpec stereo;
+    stereo.channels = 2;
+    stereo.data.assign(2 * 4096, 0.25f);
+    stereo.loopMode = 1;
+    stereo.loopEnd = 4096.0;
+    ZoneSpec mono = constantLoop(80, 127);
+    load({stereo, mono});
+    set(kOscSync, 1.0f);
+    set(kGlide, 0.3f);
+    std::vector<float> l(512), r(512), dl(512), dr(512);
+    float* io[2] = {l.data(), r.data()};
+    gAllocations = 0;
+    gCounting = true;
+    for (int block = 0; block < 20; ++block) {
+        for (int k = 0; k < 8; ++k)
+            engine->noteOn(30 + (block * 8 + k) % 90, 64);
+        for (int done = 0; done < 512; done += 64)
+            engine->renderVoices(64, l.data() + done, r.data() + done, dl.data() + done,
+                                 dr.data() + done, done);
+        for (int k = 0; k < 3; ++k)
+            engine->noteOff(30 + (block * 5 + k) % 90);
+        engine->applyMasterGain(512, io);
+    }
+    engine->allNotesOff(false);
+    gCounting = false;
+    EXPECT_EQ(gAllocations.load(), 0);
+    EXPECT_EQ(activeVoices() > 0, true);
+}
+
+}  // namespace
+}  // namespace corvane::test
