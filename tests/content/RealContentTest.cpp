@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "content/ContentTestUtil.h"
+#include "engine/EngineTestSupport.h"
 #include "engine/Harrow.h"
 
 namespace corvane {
@@ -119,6 +120,35 @@ TEST(RealContent, HandclapsDecodeEveryFloatSampleExactly) {
 
 TEST(RealContent, StompsDecodeEveryExtensible24BitSampleExactly) {
     expectInstrumentDecoded("body_stomp_l.sfz", 24);
+}
+
+using RealContentPlayback = test::EngineTest;
+
+// At its root key and at the engine's rate a sample plays back as it is, times the voice
+// output factor 0.2 and the zone gain (1 here); the amplitude envelope holds at full level
+// to within 1e-5.
+TEST_F(RealContentPlayback, StompAtItsRootKeyPlaysTheFileSamples) {
+    const fs::path sfz = kInstrument / "Programs" / "body_stomp_l.sfz";
+    if (!fs::exists(sfz)) GTEST_SKIP() << "no shared content at " << kInstrument;
+    engine->loadFromPath(sfz.c_str());
+    ASSERT_EQ(engine->map.zoneCount, 24);
+    // Velocity 64 selects the loud layer's last region.
+    const std::vector<std::string> names = sampleNames(readText(sfz));
+    const WavFacts f = facts(kInstrument / "Programs" / names[23]);
+    engine->noteOn(60, 64);
+    constexpr int kFrames = 2048;
+    render(kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        for (int ch = 0; ch < 2; ++ch) {
+            const size_t s = 3 * (2 * size_t(i) + ch);
+            int32_t v =
+                uint8_t(f.data[s]) | uint8_t(f.data[s + 1]) << 8 | uint8_t(f.data[s + 2]) << 16;
+            if (v & 0x800000) v -= 0x1000000;
+            const double expected = 0.2 * v / 8388608.0;
+            const float got = ch == 0 ? fxL[i] : fxR[i];
+            ASSERT_NEAR(got, expected, 1e-5 * std::fabs(expected) + 1e-7) << i << " " << ch;
+        }
+    }
 }
 
 }  // namespace
