@@ -14,13 +14,6 @@ void EngineTables::build(double fs) {
     }
     for (int i = 0; i < kPitchRatioSize; ++i)
         pitchRatio[i] = static_cast<float>(std::pow(2.0, i / 1536.0));
-    // The upper limit also stays below the Nyquist frequency at low sample rates, where
-    // 20 kHz would fold the warped frequency past pi/2.
-    const double top = std::min(20000.0, 0.49 * fs);
-    for (int j = 0; j < kCutoffSize; ++j) {
-        const double f = std::clamp(1.021974609375 * std::pow(2.0, j / 768.0), 10.0, top);
-        cutoff[j] = static_cast<float>(std::tan(std::numbers::pi * f / fs));
-    }
     for (int k = 0; k < 64; ++k)
         sliceFade[k] = static_cast<float>(std::pow(0.95, k + 1));
 }

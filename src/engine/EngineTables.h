@@ -7,15 +7,12 @@ struct EngineTables {
     static constexpr int kPitchRatioSize = 10753;  // 2^(i/1536): 128 steps a semitone, 7 octaves
     static constexpr int kPitchRatioLimit = 10750;
     static constexpr int kEnvSize = 1025;      // envelope time settings 0..1024
-    static constexpr int kCutoffSize = 11520;  // 768 steps an octave
 
     // Per-sample factor bringing a level to a tenth in 2 ms .. 20 s.
     float envTime[kEnvSize];
     // Per-sample step climbing from 0 to 1 in 2 ms .. 20 s.
     float envRate[kEnvSize];
     float pitchRatio[kPitchRatioSize];
-    // tan(pi f / fs) for f = 1.021974609375 * 2^(j/768) Hz, limited to 10 Hz .. 20 kHz.
-    float cutoff[kCutoffSize];
     // 0.95^(k+1): the fade of a REX slice's tail.
     float sliceFade[64];
 

@@ -53,6 +53,7 @@ void Harrow::setSampleRate(float fs) {
     dcA = static_cast<float>((w - k) / (w + k));
     dcB = static_cast<float>(k / (w + k));
     tables->build(sampleRate);
+    setModulationSampleRate();
     updateGlideCoef();
     for (Voice& v : voices)
         v.speedPitch = INT32_MIN;  // speeds depend on the host rate
@@ -160,6 +161,7 @@ void Harrow::setParameter(int index, float value) {
             break;
         case 126:
             filterType = toInt(value + 0.0000001f, 0, 100);
+            filter.setType(value);
             for (int i = 0; i < kPlayingVoices; ++i) {
                 Voice& v = voices[i];
                 v.ic1L = v.ic2L = v.ic1R = v.ic2R = 0.0f;

@@ -11,6 +11,9 @@
 #include "content/SampleMap.h"
 #include "engine/EngineTables.h"
 #include "engine/Envelope.h"
+#include "engine/Filter.h"
+#include "engine/Lfo.h"
+#include "engine/ModMatrix.h"
 #include "engine/Random.h"
 #include "engine/Voice.h"
 #include "fx/DelayModulation.h"
@@ -152,6 +155,14 @@ class Harrow : public Module {
     bool lfoReset[3] = {};
     uint32_t runningLfo1Phase = 0;
 
+    // Modulators: the three LFOs, the filter settings with the cutoff table, the matrix and
+    // the filter parameters that the matrix adds to.
+    Lfo lfos[3] = {Lfo(0), Lfo(1), Lfo(2)};
+    Filter filter;
+    ModMatrix matrix;
+    float filterKeytrack = 0.0f;   // `Filter Keytrack`
+    float filterEnvAmount = 0.0f;  // `Filter Env Amt`
+
   private:
     void startVoice(int slot, int note, int velocity);
     int chooseVoice();
@@ -167,6 +178,9 @@ class Harrow : public Module {
     // (LFOs and matrix, once per sub-block, before envelopes and pitch) and the filter pass
     // over the voice's interleaved scratch buffer (it also runs the filter envelope).
     void modulateVoice(Voice& v, int frames, int offset, VoiceModulation& m);
+    // Sample-rate dependent parts of the LFOs and the filter.
+    void setModulationSampleRate();
+    ModGlobals modulationGlobals() const;
     void filterVoice(Voice& v, float* buffer, int frames, const VoiceModulation& m,
                      const FilterEnvelopeCoefs& env);
 };

@@ -83,8 +83,11 @@ struct VoiceModulation {
     float ampEnv[4] = {};
     float filterEnv[4] = {};
     float modEnv[4] = {};
-    int32_t hold = 0;         // amplitude hold, samples since note-on
-    float lfoRate[3] = {};    // offsets to the LFO rate settings
+    int32_t hold = 0;           // amplitude hold, samples since note-on
+    float lfoRate[3] = {};      // offsets to the LFO rate settings
+    bool lfoRateSet[3] = {};    // some routing moves that LFO's rate
+    uint32_t lfoPhase[3] = {};  // phase an LFO restarts from (voice age 0 only)
+    bool lfoPhaseSet[3] = {};
     bool usesModEnv = false;  // some routing reads the modulation envelope
 };
 
