@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "content/Loader.h"
 #include "platform/Paths.h"
 #include "platform/Threads.h"
 #include "shell/VstSynth.h"
@@ -75,23 +76,6 @@ void terminateTexts(PatchRecord& r) {
 
 int bendRange(int32_t semitones) {
     return semitones < 0 ? 0 : (semitones > 127 ? 127 : semitones);
-}
-
-// The file-name part of a path ("---" for an empty path), without its extension unless
-// asked for, cut to maxLength - 1 characters when maxLength is 2 or more.
-std::string fileDisplayName(const char* path, bool keepExtension, int maxLength) {
-    std::string p = path ? path : "";
-    if (p.empty()) return "---";
-    size_t cut = p.find_last_of('\\');
-    if (cut == std::string::npos) cut = p.find_last_of('/');
-    std::string name = cut == std::string::npos ? p : p.substr(cut + 1);
-    if (!keepExtension) {
-        const size_t dot = name.find_last_of('.');
-        if (dot != std::string::npos) name.erase(dot);
-    }
-    if (maxLength >= 2 && name.size() > static_cast<size_t>(maxLength - 1))
-        name.resize(maxLength - 1);
-    return name;
 }
 
 struct FileCloser {
@@ -181,21 +165,10 @@ int32_t VstSynth::setChunk(void* data, int32_t byteSize, bool isPreset) {
     engine.dataVersion = field(chunk, kDataVersion);
     const int32_t count = field(chunk, kPatchCount);
     std::memcpy(engine.patches.get(), chunk + kChunkHeaderSize, size_t(count) * kPatchRecordSize);
-    for (int32_t i = 0; i < count; ++i) {
-        PatchRecord& r = engine.patches[i];
-        terminateTexts(r);
-        if (engine.bankFolderSet && r.sampleFile[0]) {
-            // The bank's instruments are looked for next to the bank file.
-            const std::string name = fileDisplayName(r.sampleFile, true, sizeof r.sampleFile);
-            std::memset(r.sampleFile, 0, sizeof r.sampleFile);
-            std::memcpy(r.sampleFile, name.data(), name.size());
-            std::memset(r.sampleFolder, 0, sizeof r.sampleFolder);
-            std::snprintf(r.sampleFolder, sizeof r.sampleFolder, "%.*s",
-                          static_cast<int>(sizeof engine.map.sampleDirectory),
-                          engine.map.sampleDirectory);
-        }
-    }
-    engine.bankFolderSet = 0;
+    for (int32_t i = 0; i < count; ++i)
+        terminateTexts(engine.patches[i]);
+    // After a bank file: the bank's instruments are looked for next to it.
+    applyBankFolder(engine, count);
     engine.forceReload = 1;
     selectProgramIndexed(field(chunk, kCurrentProgram) & 127);
     return kBankChunkSize;
@@ -245,7 +218,7 @@ bool VstSynth::saveProgramFile(const char* path) {
     if (!path) return false;
     File f(platform::openWrite(path));
     if (!f) return false;  // the program keeps its name
-    const std::string name = fileDisplayName(path, false, 32);
+    const std::string name = displayName(path, false, 32);
     setProgramName(name.c_str());
 
     void* chunk = nullptr;

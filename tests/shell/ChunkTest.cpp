@@ -220,18 +220,29 @@ TEST(Files, ForeignShortAndDamagedFilesChangeNothing) {
     EXPECT_EQ(b->engine.bankFolderSet, 0);
 }
 
-TEST(Files, ProgramFileLeavesNoFolderRewriteForALaterBank) {
+TEST(Files, OnlyTheBankFromAFileLooksForItsInstrumentsBesideIt) {
     TempDir dir;
     auto a = makeSynth();
     ASSERT_TRUE(a->saveProgramFile((dir / "Lead.fxp").c_str()));
-    std::snprintf(a->engine.patches[0].sampleFolder, 1000, "C:\\Sounds\\");
-    std::snprintf(a->engine.patches[0].sampleFile, 220, "Piano.sfz");
+    std::snprintf(a->engine.patches[5].sampleFolder, 1000, "C:\\Sounds\\");
+    std::snprintf(a->engine.patches[5].sampleFile, 220, "C:\\Sounds\\Piano.sfz");
+    ASSERT_TRUE(a->saveBankFile((dir / "Drums.fxb").c_str()));
     const auto bank = chunkOf(*a, false);
 
+    // A program file's folder does not reach a later bank restore by the host.
     auto b = makeSynth();
     ASSERT_TRUE(b->loadProgramFile((dir / "Lead.fxp").c_str()));
-    EXPECT_EQ(b->engine.bankFolderSet, 0);
     ASSERT_EQ(b->setChunk(const_cast<uint8_t*>(bank.data()), kBankChunk, false), kBankChunk);
-    EXPECT_STREQ(b->engine.patches[0].sampleFolder, "C:\\Sounds\\");
-    EXPECT_STREQ(b->engine.patches[0].sampleFile, "Piano.sfz");
+    EXPECT_STREQ(b->engine.patches[5].sampleFolder, "C:\\Sounds\\");
+    EXPECT_STREQ(b->engine.patches[5].sampleFile, "C:\\Sounds\\Piano.sfz");
+
+    // A bank file's programs look in the folder named after it.
+    auto c = makeSynth();
+    ASSERT_TRUE(c->loadBankFile((dir / "Drums.fxb").c_str()));
+    std::string folder = (dir / "Drums").string() + "\\";
+    for (char& ch : folder)
+        if (ch == '/') ch = '\\';
+    EXPECT_EQ(std::string(c->engine.patches[5].sampleFolder), folder);
+    EXPECT_STREQ(c->engine.patches[5].sampleFile, "Piano.sfz");
+    EXPECT_EQ(c->engine.bankFolderSet, 0);
 }
