@@ -207,7 +207,7 @@ void VstSynth::setProgram(int32_t program) {
 }
 
 void VstSynth::selectProgramIndexed(int index) {
-    bankIndex = index / 128;
+    bankIndex = index >= 0 ? index / 128 : 0;  // a negative page would address no program
     setProgram(index);
 }
 
@@ -225,7 +225,7 @@ bool VstSynth::getProgramNameIndexed(int32_t, int32_t index, char* text) {
     if (index < 0 || index >= kNumPrograms) return false;
     // The store holds one bank of 128; a second bank page has no programs of its own.
     const int32_t program = bankIndex * 128 + index;
-    if (program >= kNumPrograms) return false;
+    if (program < 0 || program >= kNumPrograms) return false;
     copyName(text, engine.patches[program].name);
     return true;
 }
