@@ -1,6 +1,7 @@
 #include "content/SfzReader.h"
 
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -199,7 +200,9 @@ void parseRegion(const Text& t, size_t begin, size_t end, SampleMap& map, Sample
             const int32_t cents128 = wrap32(cents * 128);
             zone->tune = wrap32(int64_t{zone->tune} + cents128 / 100);
         } else if (t.startsWith(i, "volume=")) {
-            const double db = parseDecimal(t.run(i + 7, isDecimalChar));
+            // A level beyond +48 dB is no instrument's intent; an unbounded one would
+            // overflow to an infinite gain and poison the effect states with NaN.
+            const double db = std::min(parseDecimal(t.run(i + 7, isDecimalChar)), 48.0);
             zone->gain = static_cast<float>(std::pow(10.0, db / 20.0));
         } else if (t.startsWith(i, "pan=")) {
             zone->pan = static_cast<float>(parseDecimal(t.run(i + 4, isDecimalChar)));

@@ -112,6 +112,8 @@ TEST(SfzReader, TuningAddsUpAndLevelsConvert) {
     EXPECT_EQ(e.zone(0).pan, 0.5f);
     EXPECT_EQ(e.zone(0).loVel, 0);
     EXPECT_EQ(e.zone(0).hiVel, 70);
+    Parsed f("<region>volume=100000");
+    EXPECT_NEAR(f.zone(0).gain, 251.18864f, 1e-3);  // held at +48 dB, never infinite
 }
 
 TEST(SfzReader, SampleNamesResolveAgainstTheInstrumentFolder) {
