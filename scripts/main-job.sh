@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and shows what a host sees of Corvane.so.
+# Installs what is missing, builds, and renders the bundled demo song to demo.wav.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
-build/corvane-hostinfo build/Corvane.so
+build/corvane-render
