@@ -157,7 +157,10 @@ class Filter {
                                                       int stride, int frames) const {
         constexpr int kChunk = 64;
         constexpr float kTop = static_cast<float>(kCutoffTableSize - 1);
+        constexpr int kPairs = kChunk / 2;
         alignas(16) float g[kChunk], ca[kChunk], cb[kChunk], cc[kChunk];
+        alignas(16) float m11[kPairs], m12[kPairs], m21[kPairs], m22[kPairs], p1[kPairs],
+            p2[kPairs];
         alignas(16) int index[kChunk];
         const float* table = table_.get();
         const float k = k_;
@@ -190,25 +193,32 @@ class Filter {
                 cb[i] = 2.0f * g[i] * h;
                 cc[i] = g[i] * cb[i];
             }
+            // The two-step coefficients depend on the cutoff alone: they are computed for the
+            // whole chunk ahead of the loop that carries the states.
+            const int pairs = n / 2;
+            for (int j = 0; j < pairs; ++j) {
+                const float a0 = ca[2 * j], b0 = cb[2 * j], c0 = cc[2 * j];
+                const float a1 = ca[2 * j + 1], b1 = cb[2 * j + 1], c1 = cc[2 * j + 1];
+                m11[j] = a1 * a0 - b1 * b0;
+                m12[j] = b1 * c0 - a1 * b0 - b1;
+                m21[j] = b1 * a0 + b0 - c1 * b0;
+                m22[j] = c1 * c0 - b1 * b0 - c1 - c0;  // less 1: the increment
+                p1[j] = a1 * b0 - b1 * c0;
+                p2[j] = b1 * b0 + c0 - c1 * c0;
+            }
             float* l = left + done * stride;
             float* r = right + done * stride;
             int i = 0;
-            for (; i + 1 < n; i += 2) {
+            for (int j = 0; j < pairs; ++j, i += 2) {
                 const float a0 = ca[i], b0 = cb[i], c0 = cc[i];
-                const float a1 = ca[i + 1], b1 = cb[i + 1], c1 = cc[i + 1];
-                const float m11 = a1 * a0 - b1 * b0;
-                const float m12 = b1 * c0 - a1 * b0 - b1;
-                const float m21 = b1 * a0 + b0 - c1 * b0;
-                const float m22 = c1 * c0 - b1 * b0 - c1 - c0;  // less 1: the increment
-                const float p1 = a1 * b0 - b1 * c0;
-                const float p2 = b1 * b0 + c0 - c1 * c0;
+                const float b1 = cb[i + 1], c1 = cc[i + 1];
                 const Pair x0 = {l[i * stride], r[i * stride]};
                 const Pair x1 = {l[(i + 1) * stride], r[(i + 1) * stride]};
                 const Pair d0 = x0 - ic2;
                 const Pair mid1 = a0 * ic1 + b0 * d0;
                 const Pair mid2 = (ic2 + b0 * ic1) + c0 * d0;
-                const Pair next1 = (m11 * ic1 + (p1 * x0 + b1 * x1)) + m12 * ic2;
-                const Pair next2 = (ic2 + (p2 * x0 + c1 * x1)) + (m21 * ic1 + m22 * ic2);
+                const Pair next1 = (m11[j] * ic1 + (p1[j] * x0 + b1 * x1)) + m12[j] * ic2;
+                const Pair next2 = (ic2 + (p2[j] * x0 + c1 * x1)) + (m21[j] * ic1 + m22[j] * ic2);
                 Pair y0, y1;
                 output<Type>(x0, 0.5f * (ic1 + mid1), 0.5f * (ic2 + mid2), k, y0);
                 output<Type>(x1, 0.5f * (mid1 + next1), 0.5f * (mid2 + next2), k, y1);
