@@ -169,8 +169,7 @@ void Harrow::filterVoice(Voice& v, float* buffer, int frames, const VoiceModulat
     // Runs only while the filter is on; otherwise the envelope keeps its state untouched.
     auto envelope = [&v, &env](float* levels, int n) {
         FilterEnvelopeRun run(v.filterEnv, env);
-        for (int i = 0; i < n; ++i)
-            levels[i] = run.next();
+        run.run(levels, n);
         run.finish();
     };
     filter.process(state, target, filterEnvAmount + m.envAmount, envelope, buffer, buffer + 1, 2,
