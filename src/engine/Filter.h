@@ -4,6 +4,7 @@
 // through `cutoffTable` (768 entries per octave); it ramps linearly across a sub-block and
 // moves with the filter envelope on every sample.
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 // On x86 the filter loop also exists compiled for AVX2, chosen at run time.
@@ -118,22 +119,53 @@ class Filter {
     template <int Type, class Envelope>
     void run(FilterState& s, float ci, float step, float a, Envelope& envelope, float* left,
              float* right, int stride, int frames) const {
-        if (wide_) {
-            runWide<Type>(s, ci, step, a, envelope, left, right, stride, frames);
+        // An interleaved buffer moves both channels of a frame with one load and one store.
+        if (stride == 2 && right == left + 1) {
+            const InterleavedFrames io{left};
+            dispatch<Type>(s, ci, step, a, envelope, io, frames);
         } else {
-            kernel<Type>(s, ci, step, a, envelope, left, right, stride, frames);
+            const SeparateFrames io{left, right, stride};
+            dispatch<Type>(s, ci, step, a, envelope, io, frames);
         }
     }
 
-    template <int Type, class Envelope>
+    template <int Type, class Envelope, class Frames>
+    void dispatch(FilterState& s, float ci, float step, float a, Envelope& envelope,
+                  const Frames& io, int frames) const {
+        if (wide_) {
+            runWide<Type>(s, ci, step, a, envelope, io, frames);
+        } else {
+            kernel<Type>(s, ci, step, a, envelope, io, frames);
+        }
+    }
+
+    template <int Type, class Envelope, class Frames>
     CORVANE_FILTER_WIDE_TARGET void runWide(FilterState& s, float ci, float step, float a,
-                                            Envelope& envelope, float* left, float* right,
-                                            int stride, int frames) const {
-        kernel<Type>(s, ci, step, a, envelope, left, right, stride, frames);
+                                            Envelope& envelope, const Frames& io,
+                                            int frames) const {
+        kernel<Type>(s, ci, step, a, envelope, io, frames);
     }
 
     // Left and right side by side: both channels share every coefficient.
     typedef float Pair __attribute__((vector_size(8)));
+
+    // Frame i of two channel pointers `stride` floats apart per frame.
+    struct SeparateFrames {
+        float* left;
+        float* right;
+        int stride;
+        void load(int i, Pair& x) const { x = Pair{left[i * stride], right[i * stride]}; }
+        void store(int i, const Pair& y) const {
+            left[i * stride] = y[0];
+            right[i * stride] = y[1];
+        }
+    };
+    // Frame i of an interleaved buffer.
+    struct InterleavedFrames {
+        float* data;
+        void load(int i, Pair& x) const { std::memcpy(&x, data + 2 * i, sizeof x); }
+        void store(int i, const Pair& y) const { std::memcpy(data + 2 * i, &y, sizeof y); }
+    };
 
     // Output of the filter type from the input, band-pass and low-pass (vectors travel by
     // reference: a vector passed by value changes the calling convention on 32-bit x86).
@@ -151,10 +183,10 @@ class Filter {
     }
 
     // The loop itself, compiled into each caller with the caller's instruction set.
-    template <int Type, class Envelope>
+    template <int Type, class Envelope, class Frames>
     __attribute__((always_inline)) inline void kernel(FilterState& s, float ci, float step, float a,
-                                                      Envelope& envelope, float* left, float* right,
-                                                      int stride, int frames) const {
+                                                      Envelope& envelope, Frames io,
+                                                      int frames) const {
         constexpr int kChunk = 64;
         constexpr float kTop = static_cast<float>(kCutoffTableSize - 1);
         constexpr int kPairs = kChunk / 2;
@@ -206,14 +238,13 @@ class Filter {
                 p1[j] = a1 * b0 - b1 * c0;
                 p2[j] = b1 * b0 + c0 - c1 * c0;
             }
-            float* l = left + done * stride;
-            float* r = right + done * stride;
             int i = 0;
             for (int j = 0; j < pairs; ++j, i += 2) {
                 const float a0 = ca[i], b0 = cb[i], c0 = cc[i];
                 const float b1 = cb[i + 1], c1 = cc[i + 1];
-                const Pair x0 = {l[i * stride], r[i * stride]};
-                const Pair x1 = {l[(i + 1) * stride], r[(i + 1) * stride]};
+                Pair x0, x1;
+                io.load(done + i, x0);
+                io.load(done + i + 1, x1);
                 const Pair d0 = x0 - ic2;
                 const Pair mid1 = a0 * ic1 + b0 * d0;
                 const Pair mid2 = (ic2 + b0 * ic1) + c0 * d0;
@@ -224,13 +255,12 @@ class Filter {
                 output<Type>(x1, 0.5f * (mid1 + next1), 0.5f * (mid2 + next2), k, y1);
                 ic1 = next1;
                 ic2 = next2;
-                l[i * stride] = y0[0];
-                r[i * stride] = y0[1];
-                l[(i + 1) * stride] = y1[0];
-                r[(i + 1) * stride] = y1[1];
+                io.store(done + i, y0);
+                io.store(done + i + 1, y1);
             }
             if (i < n) {
-                const Pair x = {l[i * stride], r[i * stride]};
+                Pair x;
+                io.load(done + i, x);
                 const Pair d = x - ic2;
                 const Pair n1 = ca[i] * ic1 + cb[i] * d;
                 const Pair n2 = (ic2 + cb[i] * ic1) + cc[i] * d;
@@ -238,8 +268,7 @@ class Filter {
                 output<Type>(x, 0.5f * (ic1 + n1), 0.5f * (ic2 + n2), k, y);
                 ic1 = n1;
                 ic2 = n2;
-                l[i * stride] = y[0];
-                r[i * stride] = y[1];
+                io.store(done + i, y);
             }
             ci += step * static_cast<float>(n);
         }
