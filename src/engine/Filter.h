@@ -115,6 +115,48 @@ class Filter {
         s.flush();
     }
 
+    // One voice's part of processTwo(): its state, cutoff target, envelope amount, envelope
+    // and interleaved sub-block.
+    template <class Envelope>
+    struct Job {
+        FilterState& state;
+        float target;
+        float envAmount;
+        Envelope& envelope;
+        float* buffer;
+    };
+
+    // audio: filters the interleaved sub-blocks of two voices side by side, so that their
+    // independent states advance together. Each voice gets exactly what process() gives it.
+    template <class EnvelopeA, class EnvelopeB>
+    void processTwo(Job<EnvelopeA> a, Job<EnvelopeB> b, int frames) const {
+        const float startA = a.state.previousCutoff >= -99.0f ? a.state.previousCutoff : a.target;
+        const float startB = b.state.previousCutoff >= -99.0f ? b.state.previousCutoff : b.target;
+        a.state.previousCutoff = a.target;
+        b.state.previousCutoff = b.target;
+        if (frames <= 0) return;
+        const Ramp ra{startA, (a.target - startA) / static_cast<float>(frames), a.envAmount};
+        const Ramp rb{startB, (b.target - startB) / static_cast<float>(frames), b.envAmount};
+        switch (type_) {
+            case kFilterLowpass:
+                runTwo<kFilterLowpass>(a, ra, b, rb, frames);
+                break;
+            case kFilterBandpass:
+                runTwo<kFilterBandpass>(a, ra, b, rb, frames);
+                break;
+            case kFilterBandstop:
+                runTwo<kFilterBandstop>(a, ra, b, rb, frames);
+                break;
+            case kFilterHighpass:
+                runTwo<kFilterHighpass>(a, ra, b, rb, frames);
+                break;
+            default:
+                return;
+        }
+        a.state.flush();
+        b.state.flush();
+    }
+
   private:
     template <int Type, class Envelope>
     void run(FilterState& s, float ci, float step, float a, Envelope& envelope, float* left,
@@ -146,8 +188,31 @@ class Filter {
         kernel<Type>(s, ci, step, a, envelope, io, frames);
     }
 
+    // A voice's cutoff ramp: its start, its step per sample and the envelope amount.
+    struct Ramp {
+        float start, step, envAmount;
+    };
+
+    template <int Type, class EnvelopeA, class EnvelopeB>
+    void runTwo(Job<EnvelopeA>& a, const Ramp& ra, Job<EnvelopeB>& b, const Ramp& rb,
+                int frames) const {
+        if (wide_) {
+            runTwoWide<Type>(a, ra, b, rb, frames);
+        } else {
+            kernelTwo<Type>(a, ra, b, rb, frames);
+        }
+    }
+
+    template <int Type, class EnvelopeA, class EnvelopeB>
+    CORVANE_FILTER_WIDE_TARGET void runTwoWide(Job<EnvelopeA>& a, const Ramp& ra, Job<EnvelopeB>& b,
+                                               const Ramp& rb, int frames) const {
+        kernelTwo<Type>(a, ra, b, rb, frames);
+    }
+
     // Left and right side by side: both channels share every coefficient.
     typedef float Pair __attribute__((vector_size(8)));
+    // Two voices side by side (left and right of voice A, then of voice B).
+    typedef float Quad __attribute__((vector_size(16)));
 
     // Frame i of two channel pointers `stride` floats apart per frame.
     struct SeparateFrames {
@@ -169,8 +234,8 @@ class Filter {
 
     // Output of the filter type from the input, band-pass and low-pass (vectors travel by
     // reference: a vector passed by value changes the calling convention on 32-bit x86).
-    template <int Type>
-    static void output(const Pair& x, const Pair& bp, const Pair& lp, float k, Pair& y) {
+    template <int Type, class V>
+    static void output(const V& x, const V& bp, const V& lp, float k, V& y) {
         if constexpr (Type == kFilterLowpass) {
             y = lp;
         } else if constexpr (Type == kFilterBandpass) {
@@ -182,92 +247,149 @@ class Filter {
         }
     }
 
+    static constexpr int kChunk = 64;
+    static constexpr int kPairs = kChunk / 2;
+
+    // The coefficients of one chunk of one voice: per sample (a, b, c below) and per pair of
+    // samples (the two-step product).
+    struct Chunk {
+        alignas(16) float ca[kChunk], cb[kChunk], cc[kChunk];
+        alignas(16) float m11[kPairs], m12[kPairs], m21[kPairs], m22[kPairs], p1[kPairs],
+            p2[kPairs];
+    };
+
+    // Computes a chunk's coefficients: the cutoff of sample i is the ramp's value before its
+    // step plus the envelope's level after it times the envelope amount.
+    //
+    // The textbook update
+    //   bp = h ic1 + g h (x - ic2), lp = ic2 + g bp, ic1' = 2 bp - ic1, ic2' = 2 lp - ic2
+    // with h = 1 / (1 + g (g + k)) is the linear step
+    //   ic1' = a ic1 + b (x - ic2), ic2' = ic2 + b ic1 + c (x - ic2)
+    // with a = 2h - 1, b = 2gh, c = gb; the outputs follow from bp = (ic1 + ic1') / 2 and
+    // lp = (ic2 + ic2') / 2. Two steps are taken at once through their product, so that the
+    // states wait on one multiplication and two additions per pair of samples; the state in
+    // between only feeds the outputs. All of it depends on the cutoff alone and is computed
+    // ahead of the loop that carries the states.
+    template <class Envelope>
+    __attribute__((always_inline)) inline void coefficients(float ci, float step, float a,
+                                                            Envelope& envelope, int n,
+                                                            Chunk& c) const {
+        constexpr float kTop = static_cast<float>(kCutoffTableSize - 1);
+        alignas(16) float g[kChunk];
+        alignas(16) int index[kChunk];
+        const float* table = table_.get();
+        const float k = k_;
+        envelope(g, n);
+        for (int i = 0; i < n; ++i) {
+            float x = (g[i] * a + (ci + step * static_cast<float>(i))) *
+                      static_cast<float>(kCutoffTableSize);
+            x = x > 0.0f ? x : 0.0f;  // also NaN
+            x = x < kTop ? x : kTop;
+            index[i] = static_cast<int>(x);
+        }
+        for (int i = 0; i < n; ++i)
+            g[i] = table[index[i]];
+        for (int i = 0; i < n; ++i) {
+            const float h = 1.0f / (1.0f + g[i] * (g[i] + k));
+            c.ca[i] = 2.0f * h - 1.0f;
+            c.cb[i] = 2.0f * g[i] * h;
+            c.cc[i] = g[i] * c.cb[i];
+        }
+        for (int j = 0; j < n / 2; ++j) {
+            const float a0 = c.ca[2 * j], b0 = c.cb[2 * j], c0 = c.cc[2 * j];
+            const float a1 = c.ca[2 * j + 1], b1 = c.cb[2 * j + 1], c1 = c.cc[2 * j + 1];
+            c.m11[j] = a1 * a0 - b1 * b0;
+            c.m12[j] = b1 * c0 - a1 * b0 - b1;
+            c.m21[j] = b1 * a0 + b0 - c1 * b0;
+            c.m22[j] = c1 * c0 - b1 * b0 - c1 - c0;  // less 1: the increment
+            c.p1[j] = a1 * b0 - b1 * c0;
+            c.p2[j] = b1 * b0 + c0 - c1 * c0;
+        }
+    }
+
+    // The coefficients of samples i and i + 1 (pair j) in the lanes of V: one voice's value
+    // in each lane of a Pair, or voice A's in the low and voice B's in the high half of a Quad.
+    template <class V>
+    struct Step {
+        V a0, b0, c0, b1, c1, m11, m12, m21, m22, p1, p2;
+    };
+    static void fill(const float* x, int i, Pair& v) { v = Pair{x[i], x[i]}; }
+    static void fill(const float* x, const float* y, int i, Quad& v) {
+        v = Quad{x[i], x[i], y[i], y[i]};
+    }
+    template <class V, class... C>
+    __attribute__((always_inline)) static inline void pairCoefs(int j, Step<V>& s, const C&... c) {
+        fill(c.ca..., 2 * j, s.a0);
+        fill(c.cb..., 2 * j, s.b0);
+        fill(c.cc..., 2 * j, s.c0);
+        fill(c.cb..., 2 * j + 1, s.b1);
+        fill(c.cc..., 2 * j + 1, s.c1);
+        fill(c.m11..., j, s.m11);
+        fill(c.m12..., j, s.m12);
+        fill(c.m21..., j, s.m21);
+        fill(c.m22..., j, s.m22);
+        fill(c.p1..., j, s.p1);
+        fill(c.p2..., j, s.p2);
+    }
+
+    // Two steps from the states ic1, ic2 with inputs x0, x1; y0, y1 receive the outputs.
+    template <int Type, class V>
+    __attribute__((always_inline)) static inline void twoSteps(const Step<V>& c, const V& x0,
+                                                               const V& x1, float k, V& ic1, V& ic2,
+                                                               V& y0, V& y1) {
+        const V d0 = x0 - ic2;
+        const V mid1 = c.a0 * ic1 + c.b0 * d0;
+        const V mid2 = (ic2 + c.b0 * ic1) + c.c0 * d0;
+        const V next1 = (c.m11 * ic1 + (c.p1 * x0 + c.b1 * x1)) + c.m12 * ic2;
+        const V next2 = (ic2 + (c.p2 * x0 + c.c1 * x1)) + (c.m21 * ic1 + c.m22 * ic2);
+        output<Type>(x0, 0.5f * (ic1 + mid1), 0.5f * (ic2 + mid2), k, y0);
+        output<Type>(x1, 0.5f * (mid1 + next1), 0.5f * (mid2 + next2), k, y1);
+        ic1 = next1;
+        ic2 = next2;
+    }
+
+    // The single step of an odd chunk's last sample.
+    template <int Type, class V>
+    __attribute__((always_inline)) static inline void oneStep(const V& a, const V& b, const V& c,
+                                                              const V& x, float k, V& ic1, V& ic2,
+                                                              V& y) {
+        const V d = x - ic2;
+        const V n1 = a * ic1 + b * d;
+        const V n2 = (ic2 + b * ic1) + c * d;
+        output<Type>(x, 0.5f * (ic1 + n1), 0.5f * (ic2 + n2), k, y);
+        ic1 = n1;
+        ic2 = n2;
+    }
+
     // The loop itself, compiled into each caller with the caller's instruction set.
     template <int Type, class Envelope, class Frames>
     __attribute__((always_inline)) inline void kernel(FilterState& s, float ci, float step, float a,
                                                       Envelope& envelope, Frames io,
                                                       int frames) const {
-        constexpr int kChunk = 64;
-        constexpr float kTop = static_cast<float>(kCutoffTableSize - 1);
-        constexpr int kPairs = kChunk / 2;
-        alignas(16) float g[kChunk], ca[kChunk], cb[kChunk], cc[kChunk];
-        alignas(16) float m11[kPairs], m12[kPairs], m21[kPairs], m22[kPairs], p1[kPairs],
-            p2[kPairs];
-        alignas(16) int index[kChunk];
-        const float* table = table_.get();
+        Chunk c;
         const float k = k_;
         Pair ic1 = {s.ic1L, s.ic1R}, ic2 = {s.ic2L, s.ic2R};
         for (int done = 0; done < frames; done += kChunk) {
             const int n = frames - done < kChunk ? frames - done : kChunk;
-            // The envelope's level at each sample; the cutoff of sample i is the ramp's value
-            // before its step plus that level times the envelope amount.
-            envelope(g, n);
-            for (int i = 0; i < n; ++i) {
-                float x = (g[i] * a + (ci + step * static_cast<float>(i))) *
-                          static_cast<float>(kCutoffTableSize);
-                x = x > 0.0f ? x : 0.0f;  // also NaN
-                x = x < kTop ? x : kTop;
-                index[i] = static_cast<int>(x);
-            }
-            for (int i = 0; i < n; ++i)
-                g[i] = table[index[i]];
-            // The textbook update
-            //   bp = h ic1 + g h (x - ic2), lp = ic2 + g bp, ic1' = 2 bp - ic1, ic2' = 2 lp - ic2
-            // with h = 1 / (1 + g (g + k)) is the linear step
-            //   ic1' = a ic1 + b (x - ic2), ic2' = ic2 + b ic1 + c (x - ic2)
-            // with a = 2h - 1, b = 2gh, c = gb; the outputs follow from bp = (ic1 + ic1') / 2
-            // and lp = (ic2 + ic2') / 2. Two steps are taken at once through their product, so
-            // that the states wait on one multiplication and two additions per pair of samples;
-            // the state in between only feeds the outputs.
-            for (int i = 0; i < n; ++i) {
-                const float h = 1.0f / (1.0f + g[i] * (g[i] + k));
-                ca[i] = 2.0f * h - 1.0f;
-                cb[i] = 2.0f * g[i] * h;
-                cc[i] = g[i] * cb[i];
-            }
-            // The two-step coefficients depend on the cutoff alone: they are computed for the
-            // whole chunk ahead of the loop that carries the states.
-            const int pairs = n / 2;
-            for (int j = 0; j < pairs; ++j) {
-                const float a0 = ca[2 * j], b0 = cb[2 * j], c0 = cc[2 * j];
-                const float a1 = ca[2 * j + 1], b1 = cb[2 * j + 1], c1 = cc[2 * j + 1];
-                m11[j] = a1 * a0 - b1 * b0;
-                m12[j] = b1 * c0 - a1 * b0 - b1;
-                m21[j] = b1 * a0 + b0 - c1 * b0;
-                m22[j] = c1 * c0 - b1 * b0 - c1 - c0;  // less 1: the increment
-                p1[j] = a1 * b0 - b1 * c0;
-                p2[j] = b1 * b0 + c0 - c1 * c0;
-            }
+            coefficients(ci, step, a, envelope, n, c);
             int i = 0;
-            for (int j = 0; j < pairs; ++j, i += 2) {
-                const float a0 = ca[i], b0 = cb[i], c0 = cc[i];
-                const float b1 = cb[i + 1], c1 = cc[i + 1];
-                Pair x0, x1;
+            for (int j = 0; j < n / 2; ++j, i += 2) {
+                Step<Pair> st;
+                pairCoefs(j, st, c);
+                Pair x0, x1, y0, y1;
                 io.load(done + i, x0);
                 io.load(done + i + 1, x1);
-                const Pair d0 = x0 - ic2;
-                const Pair mid1 = a0 * ic1 + b0 * d0;
-                const Pair mid2 = (ic2 + b0 * ic1) + c0 * d0;
-                const Pair next1 = (m11[j] * ic1 + (p1[j] * x0 + b1 * x1)) + m12[j] * ic2;
-                const Pair next2 = (ic2 + (p2[j] * x0 + c1 * x1)) + (m21[j] * ic1 + m22[j] * ic2);
-                Pair y0, y1;
-                output<Type>(x0, 0.5f * (ic1 + mid1), 0.5f * (ic2 + mid2), k, y0);
-                output<Type>(x1, 0.5f * (mid1 + next1), 0.5f * (mid2 + next2), k, y1);
-                ic1 = next1;
-                ic2 = next2;
+                twoSteps<Type>(st, x0, x1, k, ic1, ic2, y0, y1);
                 io.store(done + i, y0);
                 io.store(done + i + 1, y1);
             }
             if (i < n) {
-                Pair x;
+                Pair x, y, ca, cb, cc;
+                fill(c.ca, i, ca);
+                fill(c.cb, i, cb);
+                fill(c.cc, i, cc);
                 io.load(done + i, x);
-                const Pair d = x - ic2;
-                const Pair n1 = ca[i] * ic1 + cb[i] * d;
-                const Pair n2 = (ic2 + cb[i] * ic1) + cc[i] * d;
-                Pair y;
-                output<Type>(x, 0.5f * (ic1 + n1), 0.5f * (ic2 + n2), k, y);
-                ic1 = n1;
-                ic2 = n2;
+                oneStep<Type>(ca, cb, cc, x, k, ic1, ic2, y);
                 io.store(done + i, y);
             }
             ci += step * static_cast<float>(n);
@@ -276,6 +398,71 @@ class Filter {
         s.ic2L = ic2[0];
         s.ic1R = ic1[1];
         s.ic2R = ic2[1];
+    }
+
+    // Frame i of two interleaved buffers as one Quad, and back.
+    static void loadTwo(const float* a, const float* b, int i, Quad& x) {
+        Pair xa, xb;
+        std::memcpy(&xa, a + 2 * i, sizeof xa);
+        std::memcpy(&xb, b + 2 * i, sizeof xb);
+        x = __builtin_shufflevector(xa, xb, 0, 1, 2, 3);
+    }
+    static void storeTwo(float* a, float* b, int i, const Quad& y) {
+        const Pair ya = __builtin_shufflevector(y, y, 0, 1);
+        const Pair yb = __builtin_shufflevector(y, y, 2, 3);
+        std::memcpy(a + 2 * i, &ya, sizeof ya);
+        std::memcpy(b + 2 * i, &yb, sizeof yb);
+    }
+
+    // The loop of two voices, compiled into each caller with the caller's instruction set.
+    template <int Type, class EnvelopeA, class EnvelopeB>
+    __attribute__((always_inline)) inline void kernelTwo(Job<EnvelopeA>& a, const Ramp& ra,
+                                                         Job<EnvelopeB>& b, const Ramp& rb,
+                                                         int frames) const {
+        Chunk ca, cb;
+        const float k = k_;
+        FilterState& sa = a.state;
+        FilterState& sb = b.state;
+        Quad ic1 = {sa.ic1L, sa.ic1R, sb.ic1L, sb.ic1R};
+        Quad ic2 = {sa.ic2L, sa.ic2R, sb.ic2L, sb.ic2R};
+        float cia = ra.start, cib = rb.start;
+        for (int done = 0; done < frames; done += kChunk) {
+            const int n = frames - done < kChunk ? frames - done : kChunk;
+            coefficients(cia, ra.step, ra.envAmount, a.envelope, n, ca);
+            coefficients(cib, rb.step, rb.envAmount, b.envelope, n, cb);
+            float* la = a.buffer + 2 * done;
+            float* lb = b.buffer + 2 * done;
+            int i = 0;
+            for (int j = 0; j < n / 2; ++j, i += 2) {
+                Step<Quad> st;
+                pairCoefs(j, st, ca, cb);
+                Quad x0, x1, y0, y1;
+                loadTwo(la, lb, i, x0);
+                loadTwo(la, lb, i + 1, x1);
+                twoSteps<Type>(st, x0, x1, k, ic1, ic2, y0, y1);
+                storeTwo(la, lb, i, y0);
+                storeTwo(la, lb, i + 1, y1);
+            }
+            if (i < n) {
+                Quad x, y, qa, qb, qc;
+                fill(ca.ca, cb.ca, i, qa);
+                fill(ca.cb, cb.cb, i, qb);
+                fill(ca.cc, cb.cc, i, qc);
+                loadTwo(la, lb, i, x);
+                oneStep<Type>(qa, qb, qc, x, k, ic1, ic2, y);
+                storeTwo(la, lb, i, y);
+            }
+            cia += ra.step * static_cast<float>(n);
+            cib += rb.step * static_cast<float>(n);
+        }
+        sa.ic1L = ic1[0];
+        sa.ic1R = ic1[1];
+        sb.ic1L = ic1[2];
+        sb.ic1R = ic1[3];
+        sa.ic2L = ic2[0];
+        sa.ic2R = ic2[1];
+        sb.ic2L = ic2[2];
+        sb.ic2R = ic2[3];
     }
 
     std::unique_ptr<float[]> table_;

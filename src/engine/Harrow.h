@@ -171,6 +171,19 @@ class Harrow : public Module {
     void renderPiece(int frames, float* fxL, float* fxR, float* dryL, float* dryR, int offset);
     void renderVoice(Voice& v, int frames, float* fxL, float* fxR, float* dryL, float* dryR,
                      int offset);
+    // A voice's sub-block from its modulation to its output, in three parts so that two
+    // voices can share the filter pass: the modulation, envelope coefficients and the read
+    // samples; the filter; the envelopes and the output.
+    struct VoicePiece {
+        VoiceModulation m;
+        AmpEnvelopeCoefs ampCoefs;
+        FilterEnvelopeCoefs filterCoefs;
+        bool pedalDown;
+        alignas(16) float buffer[2 * kSubBlockFrames];
+    };
+    void prepareVoice(Voice& v, int frames, int offset, VoicePiece& p);
+    void finishVoice(Voice& v, int frames, VoicePiece& p, float* fxL, float* fxR, float* dryL,
+                     float* dryR);
     void silenceVoice(Voice& v);
     void updateGlideCoef();
 
@@ -183,6 +196,8 @@ class Harrow : public Module {
     ModGlobals modulationGlobals() const;
     void filterVoice(Voice& v, float* buffer, int frames, const VoiceModulation& m,
                      const FilterEnvelopeCoefs& env);
+    // Filters two voices' sub-blocks side by side; each ends as filterVoice() leaves it.
+    void filterTwoVoices(Voice& a, VoicePiece& pa, Voice& b, VoicePiece& pb, int frames);
 };
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 // LFO and matrix pass, the filter pass and their parameters. Without LFO routings, matrix
 // slots or a filter type the voices render unmodulated and unfiltered.
 #include <algorithm>
+#include <utility>
 
 #include "engine/Harrow.h"
 
@@ -179,6 +180,35 @@ void Harrow::filterVoice(Voice& v, float* buffer, int frames, const VoiceModulat
     v.ic1R = state.ic1R;
     v.ic2R = state.ic2R;
     v.prevCutoff = state.previousCutoff;
+}
+
+void Harrow::filterTwoVoices(Voice& a, VoicePiece& pa, Voice& b, VoicePiece& pb, int frames) {
+    FilterState sa{a.ic1L, a.ic2L, a.ic1R, a.ic2R, a.prevCutoff};
+    FilterState sb{b.ic1L, b.ic2L, b.ic1R, b.ic2R, b.prevCutoff};
+    auto envelopeOf = [](Voice& v, const FilterEnvelopeCoefs& env) {
+        return [&v, &env](float* levels, int n) {
+            FilterEnvelopeRun run(v.filterEnv, env);
+            run.run(levels, n);
+            run.finish();
+        };
+    };
+    auto envA = envelopeOf(a, pa.filterCoefs);
+    auto envB = envelopeOf(b, pb.filterCoefs);
+    const float targetA =
+        Filter::cutoffTarget(cutoffSmoothed, pa.m.cutoff, a.pitch, filterKeytrack + pa.m.keytrack);
+    const float targetB =
+        Filter::cutoffTarget(cutoffSmoothed, pb.m.cutoff, b.pitch, filterKeytrack + pb.m.keytrack);
+    filter.processTwo(
+        Filter::Job<decltype(envA)>{sa, targetA, filterEnvAmount + pa.m.envAmount, envA, pa.buffer},
+        Filter::Job<decltype(envB)>{sb, targetB, filterEnvAmount + pb.m.envAmount, envB, pb.buffer},
+        frames);
+    for (auto [v, s] : {std::pair<Voice*, FilterState*>{&a, &sa}, {&b, &sb}}) {
+        v->ic1L = s->ic1L;
+        v->ic2L = s->ic2L;
+        v->ic1R = s->ic1R;
+        v->ic2R = s->ic2R;
+        v->prevCutoff = s->previousCutoff;
+    }
 }
 
 }  // namespace corvane
