@@ -258,6 +258,24 @@ class Filter {
             p2[kPairs];
     };
 
+    // The table index of each sample's cutoff: the ramp's value before its step plus the
+    // envelope's level after it times the envelope amount.
+    template <class Envelope>
+    __attribute__((always_inline)) static inline void cutoffIndices(float ci, float step, float a,
+                                                                    Envelope& envelope, int n,
+                                                                    int* index) {
+        constexpr float kTop = static_cast<float>(kCutoffTableSize - 1);
+        alignas(16) float e[kChunk];
+        envelope(e, n);
+        for (int i = 0; i < n; ++i) {
+            float x = (e[i] * a + (ci + step * static_cast<float>(i))) *
+                      static_cast<float>(kCutoffTableSize);
+            x = x > 0.0f ? x : 0.0f;  // also NaN
+            x = x < kTop ? x : kTop;
+            index[i] = static_cast<int>(x);
+        }
+    }
+
     // Computes a chunk's coefficients: the cutoff of sample i is the ramp's value before its
     // step plus the envelope's level after it times the envelope amount.
     //
@@ -274,19 +292,11 @@ class Filter {
     __attribute__((always_inline)) inline void coefficients(float ci, float step, float a,
                                                             Envelope& envelope, int n,
                                                             Chunk& c) const {
-        constexpr float kTop = static_cast<float>(kCutoffTableSize - 1);
         alignas(16) float g[kChunk];
         alignas(16) int index[kChunk];
         const float* table = table_.get();
         const float k = k_;
-        envelope(g, n);
-        for (int i = 0; i < n; ++i) {
-            float x = (g[i] * a + (ci + step * static_cast<float>(i))) *
-                      static_cast<float>(kCutoffTableSize);
-            x = x > 0.0f ? x : 0.0f;  // also NaN
-            x = x < kTop ? x : kTop;
-            index[i] = static_cast<int>(x);
-        }
+        cutoffIndices(ci, step, a, envelope, n, index);
         for (int i = 0; i < n; ++i)
             g[i] = table[index[i]];
         for (int i = 0; i < n; ++i) {
@@ -400,6 +410,21 @@ class Filter {
         s.ic2R = ic2[1];
     }
 
+    static void loadQuad(const float* x, int i, Quad& v) { std::memcpy(&v, x + 4 * i, sizeof v); }
+
+    // The two-step product from the coefficients of both samples (those of the second sample
+    // but a1 already in s), as coefficients() computes it.
+    template <class V>
+    __attribute__((always_inline)) static inline void pairProduct(Step<V>& s, const V& a1) {
+        const V a0 = s.a0, b0 = s.b0, c0 = s.c0, b1 = s.b1, c1 = s.c1;
+        s.m11 = a1 * a0 - b1 * b0;
+        s.m12 = b1 * c0 - a1 * b0 - b1;
+        s.m21 = b1 * a0 + b0 - c1 * b0;
+        s.m22 = c1 * c0 - b1 * b0 - c1 - c0;
+        s.p1 = a1 * b0 - b1 * c0;
+        s.p2 = b1 * b0 + c0 - c1 * c0;
+    }
+
     // Frame i of two interleaved buffers as one Quad, and back.
     static void loadTwo(const float* a, const float* b, int i, Quad& x) {
         Pair xa, xb;
@@ -419,7 +444,6 @@ class Filter {
     __attribute__((always_inline)) inline void kernelTwo(Job<EnvelopeA>& a, const Ramp& ra,
                                                          Job<EnvelopeB>& b, const Ramp& rb,
                                                          int frames) const {
-        Chunk ca, cb;
         const float k = k_;
         FilterState& sa = a.state;
         FilterState& sb = b.state;
@@ -428,14 +452,37 @@ class Filter {
         float cia = ra.start, cib = rb.start;
         for (int done = 0; done < frames; done += kChunk) {
             const int n = frames - done < kChunk ? frames - done : kChunk;
-            coefficients(cia, ra.step, ra.envAmount, a.envelope, n, ca);
-            coefficients(cib, rb.step, rb.envAmount, b.envelope, n, cb);
+            // The per-sample coefficients of both voices, each in both lanes of its half:
+            // the same numbers as coefficients() computes, four lanes at a time.
+            alignas(16) int indexA[kChunk], indexB[kChunk];
+            cutoffIndices(cia, ra.step, ra.envAmount, a.envelope, n, indexA);
+            cutoffIndices(cib, rb.step, rb.envAmount, b.envelope, n, indexB);
+            const float* table = table_.get();
+            alignas(16) float g[4 * kChunk], qa[4 * kChunk], qb[4 * kChunk], qc[4 * kChunk];
+            for (int i = 0; i < n; ++i) {
+                const float ga = table[indexA[i]], gb = table[indexB[i]];
+                g[4 * i] = g[4 * i + 1] = ga;
+                g[4 * i + 2] = g[4 * i + 3] = gb;
+            }
+            for (int i = 0; i < 4 * n; ++i) {
+                const float h = 1.0f / (1.0f + g[i] * (g[i] + k));
+                qa[i] = 2.0f * h - 1.0f;
+                qb[i] = 2.0f * g[i] * h;
+                qc[i] = g[i] * qb[i];
+            }
             float* la = a.buffer + 2 * done;
             float* lb = b.buffer + 2 * done;
             int i = 0;
-            for (int j = 0; j < n / 2; ++j, i += 2) {
+            for (; i + 1 < n; i += 2) {
                 Step<Quad> st;
-                pairCoefs(j, st, ca, cb);
+                Quad a1;
+                loadQuad(qa, i, st.a0);
+                loadQuad(qb, i, st.b0);
+                loadQuad(qc, i, st.c0);
+                loadQuad(qa, i + 1, a1);
+                loadQuad(qb, i + 1, st.b1);
+                loadQuad(qc, i + 1, st.c1);
+                pairProduct(st, a1);
                 Quad x0, x1, y0, y1;
                 loadTwo(la, lb, i, x0);
                 loadTwo(la, lb, i + 1, x1);
@@ -444,12 +491,12 @@ class Filter {
                 storeTwo(la, lb, i + 1, y1);
             }
             if (i < n) {
-                Quad x, y, qa, qb, qc;
-                fill(ca.ca, cb.ca, i, qa);
-                fill(ca.cb, cb.cb, i, qb);
-                fill(ca.cc, cb.cc, i, qc);
+                Quad x, y, ca, cb, cc;
+                loadQuad(qa, i, ca);
+                loadQuad(qb, i, cb);
+                loadQuad(qc, i, cc);
                 loadTwo(la, lb, i, x);
-                oneStep<Type>(qa, qb, qc, x, k, ic1, ic2, y);
+                oneStep<Type>(ca, cb, cc, x, k, ic1, ic2, y);
                 storeTwo(la, lb, i, y);
             }
             cia += ra.step * static_cast<float>(n);
