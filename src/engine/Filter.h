@@ -115,7 +115,7 @@ class Filter {
         s.flush();
     }
 
-    // One voice's part of processTwo(): its state, cutoff target, envelope amount, envelope
+    // One voice's part of processGroup(): its state, cutoff target, envelope amount, envelope
     // and interleaved sub-block.
     template <class Envelope>
     struct Job {
@@ -126,35 +126,41 @@ class Filter {
         float* buffer;
     };
 
-    // audio: filters the interleaved sub-blocks of two voices side by side, so that their
-    // independent states advance together. Each voice gets exactly what process() gives it.
-    template <class EnvelopeA, class EnvelopeB>
-    void processTwo(Job<EnvelopeA> a, Job<EnvelopeB> b, int frames) const {
-        const float startA = a.state.previousCutoff >= -99.0f ? a.state.previousCutoff : a.target;
-        const float startB = b.state.previousCutoff >= -99.0f ? b.state.previousCutoff : b.target;
-        a.state.previousCutoff = a.target;
-        b.state.previousCutoff = b.target;
+    // audio: filters the interleaved sub-blocks of N voices (2 or 4) side by side, so that
+    // their independent states advance together. Each voice gets exactly what process()
+    // gives it.
+    template <int N, class Envelope>
+    void processGroup(Job<Envelope>* jobs, int frames) const {
+        static_assert(N == 2 || N == 4);
+        Ramp ramps[N];
+        for (int v = 0; v < N; ++v) {
+            FilterState& s = jobs[v].state;
+            ramps[v].start = s.previousCutoff >= -99.0f ? s.previousCutoff : jobs[v].target;
+            s.previousCutoff = jobs[v].target;
+        }
         if (frames <= 0) return;
-        const Ramp ra{startA, (a.target - startA) / static_cast<float>(frames), a.envAmount};
-        const Ramp rb{startB, (b.target - startB) / static_cast<float>(frames), b.envAmount};
+        for (int v = 0; v < N; ++v) {
+            ramps[v].step = (jobs[v].target - ramps[v].start) / static_cast<float>(frames);
+            ramps[v].envAmount = jobs[v].envAmount;
+        }
         switch (type_) {
             case kFilterLowpass:
-                runTwo<kFilterLowpass>(a, ra, b, rb, frames);
+                runGroup<kFilterLowpass, N>(jobs, ramps, frames);
                 break;
             case kFilterBandpass:
-                runTwo<kFilterBandpass>(a, ra, b, rb, frames);
+                runGroup<kFilterBandpass, N>(jobs, ramps, frames);
                 break;
             case kFilterBandstop:
-                runTwo<kFilterBandstop>(a, ra, b, rb, frames);
+                runGroup<kFilterBandstop, N>(jobs, ramps, frames);
                 break;
             case kFilterHighpass:
-                runTwo<kFilterHighpass>(a, ra, b, rb, frames);
+                runGroup<kFilterHighpass, N>(jobs, ramps, frames);
                 break;
             default:
                 return;
         }
-        a.state.flush();
-        b.state.flush();
+        for (int v = 0; v < N; ++v)
+            jobs[v].state.flush();
     }
 
   private:
@@ -193,26 +199,28 @@ class Filter {
         float start, step, envAmount;
     };
 
-    template <int Type, class EnvelopeA, class EnvelopeB>
-    void runTwo(Job<EnvelopeA>& a, const Ramp& ra, Job<EnvelopeB>& b, const Ramp& rb,
-                int frames) const {
+    template <int Type, int N, class Envelope>
+    void runGroup(Job<Envelope>* jobs, const Ramp* ramps, int frames) const {
         if (wide_) {
-            runTwoWide<Type>(a, ra, b, rb, frames);
+            runGroupWide<Type, N>(jobs, ramps, frames);
         } else {
-            kernelTwo<Type>(a, ra, b, rb, frames);
+            kernelGroup<Type, N>(jobs, ramps, frames);
         }
     }
 
-    template <int Type, class EnvelopeA, class EnvelopeB>
-    CORVANE_FILTER_WIDE_TARGET void runTwoWide(Job<EnvelopeA>& a, const Ramp& ra, Job<EnvelopeB>& b,
-                                               const Ramp& rb, int frames) const {
-        kernelTwo<Type>(a, ra, b, rb, frames);
+    template <int Type, int N, class Envelope>
+    CORVANE_FILTER_WIDE_TARGET void runGroupWide(Job<Envelope>* jobs, const Ramp* ramps,
+                                                 int frames) const {
+        kernelGroup<Type, N>(jobs, ramps, frames);
     }
 
     // Left and right side by side: both channels share every coefficient.
     typedef float Pair __attribute__((vector_size(8)));
-    // Two voices side by side (left and right of voice A, then of voice B).
-    typedef float Quad __attribute__((vector_size(16)));
+    // N voices side by side: left and right of the first voice, then of the second, ...
+    template <int N>
+    struct Lanes {
+        typedef float type __attribute__((vector_size(8 * N)));
+    };
 
     // Frame i of two channel pointers `stride` floats apart per frame.
     struct SeparateFrames {
@@ -317,29 +325,26 @@ class Filter {
         }
     }
 
-    // The coefficients of samples i and i + 1 (pair j) in the lanes of V: one voice's value
-    // in each lane of a Pair, or voice A's in the low and voice B's in the high half of a Quad.
+    // The coefficients of samples 2j and 2j + 1 (pair j) in the lanes of V: for one voice a
+    // value in both lanes, for a group each voice's values in its two lanes.
     template <class V>
     struct Step {
         V a0, b0, c0, b1, c1, m11, m12, m21, m22, p1, p2;
     };
     static void fill(const float* x, int i, Pair& v) { v = Pair{x[i], x[i]}; }
-    static void fill(const float* x, const float* y, int i, Quad& v) {
-        v = Quad{x[i], x[i], y[i], y[i]};
-    }
-    template <class V, class... C>
-    __attribute__((always_inline)) static inline void pairCoefs(int j, Step<V>& s, const C&... c) {
-        fill(c.ca..., 2 * j, s.a0);
-        fill(c.cb..., 2 * j, s.b0);
-        fill(c.cc..., 2 * j, s.c0);
-        fill(c.cb..., 2 * j + 1, s.b1);
-        fill(c.cc..., 2 * j + 1, s.c1);
-        fill(c.m11..., j, s.m11);
-        fill(c.m12..., j, s.m12);
-        fill(c.m21..., j, s.m21);
-        fill(c.m22..., j, s.m22);
-        fill(c.p1..., j, s.p1);
-        fill(c.p2..., j, s.p2);
+    __attribute__((always_inline)) static inline void pairCoefs(int j, Step<Pair>& s,
+                                                                const Chunk& c) {
+        fill(c.ca, 2 * j, s.a0);
+        fill(c.cb, 2 * j, s.b0);
+        fill(c.cc, 2 * j, s.c0);
+        fill(c.cb, 2 * j + 1, s.b1);
+        fill(c.cc, 2 * j + 1, s.c1);
+        fill(c.m11, j, s.m11);
+        fill(c.m12, j, s.m12);
+        fill(c.m21, j, s.m21);
+        fill(c.m22, j, s.m22);
+        fill(c.p1, j, s.p1);
+        fill(c.p2, j, s.p2);
     }
 
     // Two steps from the states ic1, ic2 with inputs x0, x1; y0, y1 receive the outputs.
@@ -410,8 +415,6 @@ class Filter {
         s.ic2R = ic2[1];
     }
 
-    static void loadQuad(const float* x, int i, Quad& v) { std::memcpy(&v, x + 4 * i, sizeof v); }
-
     // The two-step product from the coefficients of both samples (those of the second sample
     // but a1 already in s), as coefficients() computes it.
     template <class V>
@@ -425,91 +428,110 @@ class Filter {
         s.p2 = b1 * b0 + c0 - c1 * c0;
     }
 
-    // Frame i of two interleaved buffers as one Quad, and back.
-    static void loadTwo(const float* a, const float* b, int i, Quad& x) {
-        Pair xa, xb;
-        std::memcpy(&xa, a + 2 * i, sizeof xa);
-        std::memcpy(&xb, b + 2 * i, sizeof xb);
-        x = __builtin_shufflevector(xa, xb, 0, 1, 2, 3);
+    // Frame i of the voices' interleaved buffers side by side, and back.
+    template <int N, class V>
+    static void loadFrames(float* const* buffers, int i, V& x) {
+        Pair p[N];
+        for (int v = 0; v < N; ++v)
+            std::memcpy(&p[v], buffers[v] + 2 * i, sizeof(Pair));
+        if constexpr (N == 2) {
+            x = __builtin_shufflevector(p[0], p[1], 0, 1, 2, 3);
+        } else {
+            typedef float Quad __attribute__((vector_size(16)));
+            const Quad lo = __builtin_shufflevector(p[0], p[1], 0, 1, 2, 3);
+            const Quad hi = __builtin_shufflevector(p[2], p[3], 0, 1, 2, 3);
+            x = __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+        }
     }
-    static void storeTwo(float* a, float* b, int i, const Quad& y) {
-        const Pair ya = __builtin_shufflevector(y, y, 0, 1);
-        const Pair yb = __builtin_shufflevector(y, y, 2, 3);
-        std::memcpy(a + 2 * i, &ya, sizeof ya);
-        std::memcpy(b + 2 * i, &yb, sizeof yb);
+    template <int N, class V>
+    static void storeFrames(float* const* buffers, int i, const V& y) {
+        float out[2 * N];
+        std::memcpy(out, &y, sizeof out);
+        for (int v = 0; v < N; ++v)
+            std::memcpy(buffers[v] + 2 * i, out + 2 * v, sizeof(Pair));
     }
 
-    // The loop of two voices, compiled into each caller with the caller's instruction set.
-    template <int Type, class EnvelopeA, class EnvelopeB>
-    __attribute__((always_inline)) inline void kernelTwo(Job<EnvelopeA>& a, const Ramp& ra,
-                                                         Job<EnvelopeB>& b, const Ramp& rb,
-                                                         int frames) const {
+    // The loop of a group of voices, compiled into each caller with the caller's instruction
+    // set. Every per-sample coefficient is computed in the lanes of its voice: the same
+    // numbers as coefficients() gives, 2N lanes at a time.
+    template <int Type, int N, class Envelope>
+    __attribute__((always_inline)) inline void kernelGroup(Job<Envelope>* jobs, const Ramp* ramps,
+                                                           int frames) const {
+        typedef typename Lanes<N>::type V;
+        constexpr int kLanes = 2 * N;
         const float k = k_;
-        FilterState& sa = a.state;
-        FilterState& sb = b.state;
-        Quad ic1 = {sa.ic1L, sa.ic1R, sb.ic1L, sb.ic1R};
-        Quad ic2 = {sa.ic2L, sa.ic2R, sb.ic2L, sb.ic2R};
-        float cia = ra.start, cib = rb.start;
+        const float* table = table_.get();
+        V ic1, ic2;
+        float ci[N];
+        for (int v = 0; v < N; ++v) {
+            const FilterState& s = jobs[v].state;
+            ic1[2 * v] = s.ic1L;
+            ic1[2 * v + 1] = s.ic1R;
+            ic2[2 * v] = s.ic2L;
+            ic2[2 * v + 1] = s.ic2R;
+            ci[v] = ramps[v].start;
+        }
         for (int done = 0; done < frames; done += kChunk) {
             const int n = frames - done < kChunk ? frames - done : kChunk;
-            // The per-sample coefficients of both voices, each in both lanes of its half:
-            // the same numbers as coefficients() computes, four lanes at a time.
-            alignas(16) int indexA[kChunk], indexB[kChunk];
-            cutoffIndices(cia, ra.step, ra.envAmount, a.envelope, n, indexA);
-            cutoffIndices(cib, rb.step, rb.envAmount, b.envelope, n, indexB);
-            const float* table = table_.get();
-            alignas(16) float g[4 * kChunk], qa[4 * kChunk], qb[4 * kChunk], qc[4 * kChunk];
+            alignas(32) int index[N][kChunk];
+            for (int v = 0; v < N; ++v)
+                cutoffIndices(ci[v], ramps[v].step, ramps[v].envAmount, jobs[v].envelope, n,
+                              index[v]);
+            alignas(32) float g[kLanes * kChunk], qa[kLanes * kChunk], qb[kLanes * kChunk],
+                qc[kLanes * kChunk];
             for (int i = 0; i < n; ++i) {
-                const float ga = table[indexA[i]], gb = table[indexB[i]];
-                g[4 * i] = g[4 * i + 1] = ga;
-                g[4 * i + 2] = g[4 * i + 3] = gb;
+                for (int v = 0; v < N; ++v)
+                    g[kLanes * i + 2 * v] = g[kLanes * i + 2 * v + 1] = table[index[v][i]];
             }
-            for (int i = 0; i < 4 * n; ++i) {
+            for (int i = 0; i < kLanes * n; ++i) {
                 const float h = 1.0f / (1.0f + g[i] * (g[i] + k));
                 qa[i] = 2.0f * h - 1.0f;
                 qb[i] = 2.0f * g[i] * h;
                 qc[i] = g[i] * qb[i];
             }
-            float* la = a.buffer + 2 * done;
-            float* lb = b.buffer + 2 * done;
+            float* buffers[N];
+            for (int v = 0; v < N; ++v)
+                buffers[v] = jobs[v].buffer + 2 * done;
+            auto lanes = [](const float* q, int i, V& x) {
+                std::memcpy(&x, q + kLanes * i, sizeof x);
+            };
             int i = 0;
             for (; i + 1 < n; i += 2) {
-                Step<Quad> st;
-                Quad a1;
-                loadQuad(qa, i, st.a0);
-                loadQuad(qb, i, st.b0);
-                loadQuad(qc, i, st.c0);
-                loadQuad(qa, i + 1, a1);
-                loadQuad(qb, i + 1, st.b1);
-                loadQuad(qc, i + 1, st.c1);
+                Step<V> st;
+                V a1;
+                lanes(qa, i, st.a0);
+                lanes(qb, i, st.b0);
+                lanes(qc, i, st.c0);
+                lanes(qa, i + 1, a1);
+                lanes(qb, i + 1, st.b1);
+                lanes(qc, i + 1, st.c1);
                 pairProduct(st, a1);
-                Quad x0, x1, y0, y1;
-                loadTwo(la, lb, i, x0);
-                loadTwo(la, lb, i + 1, x1);
+                V x0, x1, y0, y1;
+                loadFrames<N>(buffers, i, x0);
+                loadFrames<N>(buffers, i + 1, x1);
                 twoSteps<Type>(st, x0, x1, k, ic1, ic2, y0, y1);
-                storeTwo(la, lb, i, y0);
-                storeTwo(la, lb, i + 1, y1);
+                storeFrames<N>(buffers, i, y0);
+                storeFrames<N>(buffers, i + 1, y1);
             }
             if (i < n) {
-                Quad x, y, ca, cb, cc;
-                loadQuad(qa, i, ca);
-                loadQuad(qb, i, cb);
-                loadQuad(qc, i, cc);
-                loadTwo(la, lb, i, x);
-                oneStep<Type>(ca, cb, cc, x, k, ic1, ic2, y);
-                storeTwo(la, lb, i, y);
+                V x, y, a, b, c;
+                lanes(qa, i, a);
+                lanes(qb, i, b);
+                lanes(qc, i, c);
+                loadFrames<N>(buffers, i, x);
+                oneStep<Type>(a, b, c, x, k, ic1, ic2, y);
+                storeFrames<N>(buffers, i, y);
             }
-            cia += ra.step * static_cast<float>(n);
-            cib += rb.step * static_cast<float>(n);
+            for (int v = 0; v < N; ++v)
+                ci[v] += ramps[v].step * static_cast<float>(n);
         }
-        sa.ic1L = ic1[0];
-        sa.ic1R = ic1[1];
-        sb.ic1L = ic1[2];
-        sb.ic1R = ic1[3];
-        sa.ic2L = ic2[0];
-        sa.ic2R = ic2[1];
-        sb.ic2L = ic2[2];
-        sb.ic2R = ic2[3];
+        for (int v = 0; v < N; ++v) {
+            FilterState& s = jobs[v].state;
+            s.ic1L = ic1[2 * v];
+            s.ic1R = ic1[2 * v + 1];
+            s.ic2L = ic2[2 * v];
+            s.ic2R = ic2[2 * v + 1];
+        }
     }
 
     std::unique_ptr<float[]> table_;

@@ -380,12 +380,13 @@ void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR
         any |= voices[i].active != 0;
     if (!any) return;
 
-    // With a filter the voices go through it two at a time, their filter states advancing
+    // With a filter the voices go through it four at a time, their filter states advancing
     // side by side. Nothing one voice does between its modulation and its output is read by
     // the next, so each renders exactly as on its own, and the outputs add up in slot order.
     const bool filtering = filterType >= 1 && filterType <= 4;
-    VoicePiece pieces[2];
-    Voice* waiting = nullptr;
+    VoicePiece pieces[4];
+    Voice* group[4];
+    int waiting = 0;
     for (int slot = kVoiceSlots - 1; slot >= 0; --slot) {
         Voice& v = voices[slot];
         if (!v.active) {
@@ -398,21 +399,25 @@ void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR
             renderVoice(v, n, fxL, fxR, dryL, dryR, offset);
             continue;
         }
-        if (!waiting) {
-            prepareVoice(v, n, offset, pieces[0]);
-            waiting = &v;
-            continue;
-        }
-        prepareVoice(v, n, offset, pieces[1]);
-        filterTwoVoices(*waiting, pieces[0], v, pieces[1], n);
-        finishVoice(*waiting, n, pieces[0], fxL, fxR, dryL, dryR);
-        finishVoice(v, n, pieces[1], fxL, fxR, dryL, dryR);
-        waiting = nullptr;
+        prepareVoice(v, n, offset, pieces[waiting]);
+        group[waiting++] = &v;
+        if (waiting < 4) continue;
+        filterVoiceGroup(group, pieces, 4, n);
+        for (int i = 0; i < 4; ++i)
+            finishVoice(*group[i], n, pieces[i], fxL, fxR, dryL, dryR);
+        waiting = 0;
     }
-    if (waiting) {
-        filterVoice(*waiting, pieces[0].buffer, n, pieces[0].m, pieces[0].filterCoefs);
-        finishVoice(*waiting, n, pieces[0], fxL, fxR, dryL, dryR);
+    // The last one to three: a pair, then one alone.
+    int first = 0;
+    if (waiting >= 2) {
+        filterVoiceGroup(group, pieces, 2, n);
+        first = 2;
     }
+    if (waiting - first == 1)
+        filterVoice(*group[first], pieces[first].buffer, n, pieces[first].m,
+                    pieces[first].filterCoefs);
+    for (int i = 0; i < waiting; ++i)
+        finishVoice(*group[i], n, pieces[i], fxL, fxR, dryL, dryR);
 }
 
 void Harrow::silenceVoice(Voice& v) {

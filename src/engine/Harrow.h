@@ -196,8 +196,9 @@ class Harrow : public Module {
     ModGlobals modulationGlobals() const;
     void filterVoice(Voice& v, float* buffer, int frames, const VoiceModulation& m,
                      const FilterEnvelopeCoefs& env);
-    // Filters two voices' sub-blocks side by side; each ends as filterVoice() leaves it.
-    void filterTwoVoices(Voice& a, VoicePiece& pa, Voice& b, VoicePiece& pb, int frames);
+    // Filters the sub-blocks of a group of 2 or 4 voices side by side; each ends as
+    // filterVoice() leaves it.
+    void filterVoiceGroup(Voice* const* group, VoicePiece* pieces, int count, int frames);
 };
 
 }  // namespace corvane

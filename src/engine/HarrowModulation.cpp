@@ -2,7 +2,6 @@
 // LFO and matrix pass, the filter pass and their parameters. Without LFO routings, matrix
 // slots or a filter type the voices render unmodulated and unfiltered.
 #include <algorithm>
-#include <utility>
 
 #include "engine/Harrow.h"
 
@@ -182,9 +181,8 @@ void Harrow::filterVoice(Voice& v, float* buffer, int frames, const VoiceModulat
     v.prevCutoff = state.previousCutoff;
 }
 
-void Harrow::filterTwoVoices(Voice& a, VoicePiece& pa, Voice& b, VoicePiece& pb, int frames) {
-    FilterState sa{a.ic1L, a.ic2L, a.ic1R, a.ic2R, a.prevCutoff};
-    FilterState sb{b.ic1L, b.ic2L, b.ic1R, b.ic2R, b.prevCutoff};
+void Harrow::filterVoiceGroup(Voice* const* group, VoicePiece* pieces, int count, int frames) {
+    FilterState states[4];
     auto envelopeOf = [](Voice& v, const FilterEnvelopeCoefs& env) {
         return [&v, &env](float* levels, int n) {
             FilterEnvelopeRun run(v.filterEnv, env);
@@ -192,22 +190,34 @@ void Harrow::filterTwoVoices(Voice& a, VoicePiece& pa, Voice& b, VoicePiece& pb,
             run.finish();
         };
     };
-    auto envA = envelopeOf(a, pa.filterCoefs);
-    auto envB = envelopeOf(b, pb.filterCoefs);
-    const float targetA =
-        Filter::cutoffTarget(cutoffSmoothed, pa.m.cutoff, a.pitch, filterKeytrack + pa.m.keytrack);
-    const float targetB =
-        Filter::cutoffTarget(cutoffSmoothed, pb.m.cutoff, b.pitch, filterKeytrack + pb.m.keytrack);
-    filter.processTwo(
-        Filter::Job<decltype(envA)>{sa, targetA, filterEnvAmount + pa.m.envAmount, envA, pa.buffer},
-        Filter::Job<decltype(envB)>{sb, targetB, filterEnvAmount + pb.m.envAmount, envB, pb.buffer},
-        frames);
-    for (auto [v, s] : {std::pair<Voice*, FilterState*>{&a, &sa}, {&b, &sb}}) {
-        v->ic1L = s->ic1L;
-        v->ic2L = s->ic2L;
-        v->ic1R = s->ic1R;
-        v->ic2R = s->ic2R;
-        v->prevCutoff = s->previousCutoff;
+    using Envelope = decltype(envelopeOf(*group[0], pieces[0].filterCoefs));
+    Envelope envelopes[4] = {
+        envelopeOf(*group[0], pieces[0].filterCoefs), envelopeOf(*group[1], pieces[1].filterCoefs),
+        envelopeOf(*group[count > 2 ? 2 : 0], pieces[count > 2 ? 2 : 0].filterCoefs),
+        envelopeOf(*group[count > 3 ? 3 : 0], pieces[count > 3 ? 3 : 0].filterCoefs)};
+    auto job = [&](int i) {
+        const Voice& v = *group[i];
+        const VoiceModulation& m = pieces[i].m;
+        states[i] = FilterState{v.ic1L, v.ic2L, v.ic1R, v.ic2R, v.prevCutoff};
+        return Filter::Job<Envelope>{
+            states[i],
+            Filter::cutoffTarget(cutoffSmoothed, m.cutoff, v.pitch, filterKeytrack + m.keytrack),
+            filterEnvAmount + m.envAmount, envelopes[i], pieces[i].buffer};
+    };
+    if (count == 4) {
+        Filter::Job<Envelope> jobs[4] = {job(0), job(1), job(2), job(3)};
+        filter.processGroup<4>(jobs, frames);
+    } else {
+        Filter::Job<Envelope> jobs[2] = {job(0), job(1)};
+        filter.processGroup<2>(jobs, frames);
+    }
+    for (int i = 0; i < count; ++i) {
+        Voice& v = *group[i];
+        v.ic1L = states[i].ic1L;
+        v.ic2L = states[i].ic2L;
+        v.ic1R = states[i].ic1R;
+        v.ic2R = states[i].ic2R;
+        v.prevCutoff = states[i].previousCutoff;
     }
 }
 

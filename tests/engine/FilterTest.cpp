@@ -296,9 +296,65 @@ TEST(Filter, AllLoopsAgreeExactly) {
 
 namespace {
 
-// Two voices filtered side by side end exactly as each filtered on its own: outputs, states,
-// envelope steps and the remembered cutoff.
-TEST(Filter, TwoVoicesAtOnceMatchEachAlone) {
+// Voices filtered side by side (two or four) end exactly as each filtered on its own:
+// outputs, states, envelope steps and the remembered cutoff.
+template <int N>
+void checkGroupMatchesAlone(Filter& filter, corvane::Random& random) {
+    FilterState grouped[N], alone[N];
+    float levels[N];
+    auto rising = [](float& level) {
+        return [&level](float* out, int n) {
+            for (int i = 0; i < n; ++i)
+                out[i] = level = level * 0.99f + 0.01f;
+        };
+    };
+    using Envelope = decltype(rising(levels[0]));
+    std::vector<Envelope> envelopes;
+    for (int v = 0; v < N; ++v) {
+        levels[v] = 0.2f * static_cast<float>(v);
+        envelopes.push_back(rising(levels[v]));
+    }
+    const int sizes[] = {64, 61, 100, 1, 64};
+    for (int block = 0; block < 40; ++block) {
+        const int n = sizes[block % 5];
+        std::vector<std::vector<float>> data(N), copy(N);
+        float targets[N], saved[N], groupLevels[N];
+        for (int v = 0; v < N; ++v) {
+            data[v].resize(2 * n);
+            for (float& x : data[v])
+                x = static_cast<float>(random.next()) / 16383.5f - 1.0f;
+            copy[v] = data[v];
+            targets[v] = 0.3f + 0.02f * static_cast<float>((block + 3 * v) % 7);
+            saved[v] = levels[v];
+        }
+        auto job = [&](int v) {
+            return Filter::Job<Envelope>{grouped[v], targets[v], 0.2f - 0.1f * v, envelopes[v],
+                                         data[v].data()};
+        };
+        if constexpr (N == 2) {
+            Filter::Job<Envelope> jobs[2] = {job(0), job(1)};
+            filter.processGroup<2>(jobs, n);
+        } else {
+            Filter::Job<Envelope> jobs[4] = {job(0), job(1), job(2), job(3)};
+            filter.processGroup<4>(jobs, n);
+        }
+        for (int v = 0; v < N; ++v) {
+            groupLevels[v] = levels[v];
+            levels[v] = saved[v];
+            filter.process(alone[v], targets[v], 0.2f - 0.1f * v, envelopes[v], copy[v].data(),
+                           copy[v].data() + 1, 2, n);
+            ASSERT_EQ(groupLevels[v], levels[v]);
+            ASSERT_EQ(data[v], copy[v]) << N << " voices, voice " << v << ", block " << block;
+            ASSERT_EQ(grouped[v].ic1L, alone[v].ic1L);
+            ASSERT_EQ(grouped[v].ic2L, alone[v].ic2L);
+            ASSERT_EQ(grouped[v].ic1R, alone[v].ic1R);
+            ASSERT_EQ(grouped[v].ic2R, alone[v].ic2R);
+            ASSERT_EQ(grouped[v].previousCutoff, alone[v].previousCutoff);
+        }
+    }
+}
+
+TEST(Filter, VoicesSideBySideMatchEachAlone) {
     Filter filter;
     filter.buildTable(kFs);
     filter.setResonance(0.6f);
@@ -307,48 +363,8 @@ TEST(Filter, TwoVoicesAtOnceMatchEachAlone) {
         filter.useWideKernel(wide);
         for (int type = 1; type <= 4; ++type) {
             filter.setType(static_cast<float>(type));
-            FilterState pairA, pairB, aloneA, aloneB;
-            float levelA = 0.2f, levelB = 0.9f;
-            auto rising = [](float& level) {
-                return [&level](float* levels, int n) {
-                    for (int i = 0; i < n; ++i)
-                        levels[i] = level = level * 0.99f + 0.01f;
-                };
-            };
-            auto envA = rising(levelA);
-            auto envB = rising(levelB);
-            const int sizes[] = {64, 61, 100, 1, 64};
-            for (int block = 0; block < 40; ++block) {
-                const int n = sizes[block % 5];
-                std::vector<float> a(2 * n), b(2 * n);
-                for (int i = 0; i < 2 * n; ++i) {
-                    a[i] = static_cast<float>(random.next()) / 16383.5f - 1.0f;
-                    b[i] = static_cast<float>(random.next()) / 16383.5f - 1.0f;
-                }
-                std::vector<float> a2 = a, b2 = b;
-                const float targetA = 0.3f + 0.02f * static_cast<float>(block % 7);
-                const float targetB = 0.6f - 0.03f * static_cast<float>(block % 5);
-                const float savedA = levelA, savedB = levelB;
-                filter.processTwo(
-                    Filter::Job<decltype(envA)>{pairA, targetA, 0.2f, envA, a.data()},
-                    Filter::Job<decltype(envB)>{pairB, targetB, -0.1f, envB, b.data()}, n);
-                const float pairLevelA = levelA, pairLevelB = levelB;
-                levelA = savedA;
-                levelB = savedB;
-                filter.process(aloneA, targetA, 0.2f, envA, a2.data(), a2.data() + 1, 2, n);
-                filter.process(aloneB, targetB, -0.1f, envB, b2.data(), b2.data() + 1, 2, n);
-                ASSERT_EQ(pairLevelA, levelA);
-                ASSERT_EQ(pairLevelB, levelB);
-                ASSERT_EQ(a, a2) << type << " " << block;
-                ASSERT_EQ(b, b2) << type << " " << block;
-                for (auto [p, q] : {std::pair{&pairA, &aloneA}, {&pairB, &aloneB}}) {
-                    ASSERT_EQ(p->ic1L, q->ic1L);
-                    ASSERT_EQ(p->ic2L, q->ic2L);
-                    ASSERT_EQ(p->ic1R, q->ic1R);
-                    ASSERT_EQ(p->ic2R, q->ic2R);
-                    ASSERT_EQ(p->previousCutoff, q->previousCutoff);
-                }
-            }
+            checkGroupMatchesAlone<2>(filter, random);
+            checkGroupMatchesAlone<4>(filter, random);
         }
     }
 }
