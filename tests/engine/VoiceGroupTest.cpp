@@ -40,9 +40,8 @@ void filtered(EngineTest& t) {
 // The filter runs over voices in groups; a chord of any size still sounds like the sum of its
 // notes played one at a time (the sum's order differs, hence the tolerance).
 TEST(VoiceGroups, FilteredChordIsTheSumOfItsNotes) {
-    const int frames = 64 * 12 + 37;
-    auto play = [frames](const std::vector<int>& notes, std::vector<float>& l,
-                         std::vector<float>& r) {
+    constexpr int frames = 64 * 12 + 37;
+    auto play = [](const std::vector<int>& notes, std::vector<float>& l, std::vector<float>& r) {
         SecondEngine t;
         t.SetUp();
         t.load({noiseLoop()});
