@@ -256,14 +256,10 @@ class Filter {
     }
 
     static constexpr int kChunk = 64;
-    static constexpr int kPairs = kChunk / 2;
 
-    // The coefficients of one chunk of one voice: per sample (a, b, c below) and per pair of
-    // samples (the two-step product).
+    // The coefficients a, b, c (below) of each sample of one chunk of one voice.
     struct Chunk {
         alignas(16) float ca[kChunk], cb[kChunk], cc[kChunk];
-        alignas(16) float m11[kPairs], m12[kPairs], m21[kPairs], m22[kPairs], p1[kPairs],
-            p2[kPairs];
     };
 
     // The table index of each sample's cutoff: the ramp's value before its step plus the
@@ -284,18 +280,16 @@ class Filter {
         }
     }
 
-    // Computes a chunk's coefficients: the cutoff of sample i is the ramp's value before its
-    // step plus the envelope's level after it times the envelope amount.
+    // Computes a chunk's per-sample coefficients.
     //
     // The textbook update
     //   bp = h ic1 + g h (x - ic2), lp = ic2 + g bp, ic1' = 2 bp - ic1, ic2' = 2 lp - ic2
     // with h = 1 / (1 + g (g + k)) is the linear step
     //   ic1' = a ic1 + b (x - ic2), ic2' = ic2 + b ic1 + c (x - ic2)
     // with a = 2h - 1, b = 2gh, c = gb; the outputs follow from bp = (ic1 + ic1') / 2 and
-    // lp = (ic2 + ic2') / 2. Two steps are taken at once through their product, so that the
-    // states wait on one multiplication and two additions per pair of samples; the state in
-    // between only feeds the outputs. All of it depends on the cutoff alone and is computed
-    // ahead of the loop that carries the states.
+    // lp = (ic2 + ic2') / 2. Two steps are taken at once through their product (pairProduct()),
+    // so that the states wait on one multiplication and two additions per pair of samples; the
+    // state in between only feeds the outputs.
     template <class Envelope>
     __attribute__((always_inline)) inline void coefficients(float ci, float step, float a,
                                                             Envelope& envelope, int n,
@@ -313,16 +307,6 @@ class Filter {
             c.cb[i] = 2.0f * g[i] * h;
             c.cc[i] = g[i] * c.cb[i];
         }
-        for (int j = 0; j < n / 2; ++j) {
-            const float a0 = c.ca[2 * j], b0 = c.cb[2 * j], c0 = c.cc[2 * j];
-            const float a1 = c.ca[2 * j + 1], b1 = c.cb[2 * j + 1], c1 = c.cc[2 * j + 1];
-            c.m11[j] = a1 * a0 - b1 * b0;
-            c.m12[j] = b1 * c0 - a1 * b0 - b1;
-            c.m21[j] = b1 * a0 + b0 - c1 * b0;
-            c.m22[j] = c1 * c0 - b1 * b0 - c1 - c0;  // less 1: the increment
-            c.p1[j] = a1 * b0 - b1 * c0;
-            c.p2[j] = b1 * b0 + c0 - c1 * c0;
-        }
     }
 
     // The coefficients of samples 2j and 2j + 1 (pair j) in the lanes of V: for one voice a
@@ -332,19 +316,18 @@ class Filter {
         V a0, b0, c0, b1, c1, m11, m12, m21, m22, p1, p2;
     };
     static void fill(const float* x, int i, Pair& v) { v = Pair{x[i], x[i]}; }
-    __attribute__((always_inline)) static inline void pairCoefs(int j, Step<Pair>& s,
-                                                                const Chunk& c) {
-        fill(c.ca, 2 * j, s.a0);
-        fill(c.cb, 2 * j, s.b0);
-        fill(c.cc, 2 * j, s.c0);
-        fill(c.cb, 2 * j + 1, s.b1);
-        fill(c.cc, 2 * j + 1, s.c1);
-        fill(c.m11, j, s.m11);
-        fill(c.m12, j, s.m12);
-        fill(c.m21, j, s.m21);
-        fill(c.m22, j, s.m22);
-        fill(c.p1, j, s.p1);
-        fill(c.p2, j, s.p2);
+
+    // The two-step product from the coefficients of both samples (those of the second sample
+    // but a1 already in s). Off the states' path, it runs in the loop that carries them.
+    template <class V>
+    __attribute__((always_inline)) static inline void pairProduct(Step<V>& s, const V& a1) {
+        const V a0 = s.a0, b0 = s.b0, c0 = s.c0, b1 = s.b1, c1 = s.c1;
+        s.m11 = a1 * a0 - b1 * b0;
+        s.m12 = b1 * c0 - a1 * b0 - b1;
+        s.m21 = b1 * a0 + b0 - c1 * b0;
+        s.m22 = c1 * c0 - b1 * b0 - c1 - c0;  // less 1: the increment
+        s.p1 = a1 * b0 - b1 * c0;
+        s.p2 = b1 * b0 + c0 - c1 * c0;
     }
 
     // Two steps from the states ic1, ic2 with inputs x0, x1; y0, y1 receive the outputs.
@@ -388,9 +371,16 @@ class Filter {
             const int n = frames - done < kChunk ? frames - done : kChunk;
             coefficients(ci, step, a, envelope, n, c);
             int i = 0;
-            for (int j = 0; j < n / 2; ++j, i += 2) {
+            for (; i + 1 < n; i += 2) {
                 Step<Pair> st;
-                pairCoefs(j, st, c);
+                Pair a1;
+                fill(c.ca, i, st.a0);
+                fill(c.cb, i, st.b0);
+                fill(c.cc, i, st.c0);
+                fill(c.ca, i + 1, a1);
+                fill(c.cb, i + 1, st.b1);
+                fill(c.cc, i + 1, st.c1);
+                pairProduct(st, a1);
                 Pair x0, x1, y0, y1;
                 io.load(done + i, x0);
                 io.load(done + i + 1, x1);
@@ -413,19 +403,6 @@ class Filter {
         s.ic2L = ic2[0];
         s.ic1R = ic1[1];
         s.ic2R = ic2[1];
-    }
-
-    // The two-step product from the coefficients of both samples (those of the second sample
-    // but a1 already in s), as coefficients() computes it.
-    template <class V>
-    __attribute__((always_inline)) static inline void pairProduct(Step<V>& s, const V& a1) {
-        const V a0 = s.a0, b0 = s.b0, c0 = s.c0, b1 = s.b1, c1 = s.c1;
-        s.m11 = a1 * a0 - b1 * b0;
-        s.m12 = b1 * c0 - a1 * b0 - b1;
-        s.m21 = b1 * a0 + b0 - c1 * b0;
-        s.m22 = c1 * c0 - b1 * b0 - c1 - c0;
-        s.p1 = a1 * b0 - b1 * c0;
-        s.p2 = b1 * b0 + c0 - c1 * c0;
     }
 
     // Frame i of the voices' interleaved buffers side by side, and back.
