@@ -405,6 +405,18 @@ class Filter {
         s.ic2R = ic2[1];
     }
 
+    // The coefficients of a sample, one per voice, each into both lanes of its voice.
+    template <int N, class V>
+    static void spread(const float* q, V& x) {
+        typename Lanes<N / 2>::type u;
+        std::memcpy(&u, q, sizeof u);
+        if constexpr (N == 2) {
+            x = __builtin_shufflevector(u, u, 0, 0, 1, 1);
+        } else {
+            x = __builtin_shufflevector(u, u, 0, 0, 1, 1, 2, 2, 3, 3);
+        }
+    }
+
     // Frame i of the voices' interleaved buffers side by side, and back.
     template <int N, class V>
     static void loadFrames(float* const* buffers, int i, V& x) {
@@ -429,13 +441,12 @@ class Filter {
     }
 
     // The loop of a group of voices, compiled into each caller with the caller's instruction
-    // set. Every per-sample coefficient is computed in the lanes of its voice: the same
-    // numbers as coefficients() gives, 2N lanes at a time.
+    // set. The per-sample coefficients are those coefficients() gives, computed for all the
+    // voices at once.
     template <int Type, int N, class Envelope>
     __attribute__((always_inline)) inline void kernelGroup(Job<Envelope>* jobs, const Ramp* ramps,
                                                            int frames) const {
         typedef typename Lanes<N>::type V;
-        constexpr int kLanes = 2 * N;
         const float k = k_;
         const float* table = table_.get();
         V ic1, ic2;
@@ -454,13 +465,12 @@ class Filter {
             for (int v = 0; v < N; ++v)
                 cutoffIndices(ci[v], ramps[v].step, ramps[v].envAmount, jobs[v].envelope, n,
                               index[v]);
-            alignas(32) float g[kLanes * kChunk], qa[kLanes * kChunk], qb[kLanes * kChunk],
-                qc[kLanes * kChunk];
+            alignas(32) float g[N * kChunk], qa[N * kChunk], qb[N * kChunk], qc[N * kChunk];
             for (int i = 0; i < n; ++i) {
                 for (int v = 0; v < N; ++v)
-                    g[kLanes * i + 2 * v] = g[kLanes * i + 2 * v + 1] = table[index[v][i]];
+                    g[N * i + v] = table[index[v][i]];
             }
-            for (int i = 0; i < kLanes * n; ++i) {
+            for (int i = 0; i < N * n; ++i) {
                 const float h = 1.0f / (1.0f + g[i] * (g[i] + k));
                 qa[i] = 2.0f * h - 1.0f;
                 qb[i] = 2.0f * g[i] * h;
@@ -469,9 +479,7 @@ class Filter {
             float* buffers[N];
             for (int v = 0; v < N; ++v)
                 buffers[v] = jobs[v].buffer + 2 * done;
-            auto lanes = [](const float* q, int i, V& x) {
-                std::memcpy(&x, q + kLanes * i, sizeof x);
-            };
+            auto lanes = [](const float* q, int i, V& x) { spread<N>(q + N * i, x); };
             int i = 0;
             for (; i + 1 < n; i += 2) {
                 Step<V> st;
