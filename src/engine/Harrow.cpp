@@ -396,7 +396,10 @@ void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR
         }
         if (!v.zone) continue;
         if (!filtering) {
-            renderVoice(v, n, fxL, fxR, dryL, dryR, offset);
+            // alone: the filter only remembers the voice's cutoff
+            prepareVoice(v, n, offset, pieces[0]);
+            filterVoice(v, pieces[0].buffer, n, pieces[0].m, pieces[0].filterCoefs);
+            finishVoice(v, n, pieces[0], fxL, fxR, dryL, dryR);
             continue;
         }
         prepareVoice(v, n, offset, pieces[waiting]);
@@ -426,14 +429,6 @@ void Harrow::silenceVoice(Voice& v) {
     v.filterEnv = EnvelopeState{};
     v.modEnv = EnvelopeState{};
     v.ic1L = v.ic2L = v.ic1R = v.ic2R = 0.0f;
-}
-
-void Harrow::renderVoice(Voice& v, int n, float* fxL, float* fxR, float* dryL, float* dryR,
-                         int offset) {
-    VoicePiece piece;
-    prepareVoice(v, n, offset, piece);
-    filterVoice(v, piece.buffer, n, piece.m, piece.filterCoefs);
-    finishVoice(v, n, piece, fxL, fxR, dryL, dryR);
 }
 
 void Harrow::prepareVoice(Voice& v, int n, int offset, VoicePiece& piece) {

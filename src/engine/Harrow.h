@@ -169,9 +169,7 @@ class Harrow : public Module {
     void stealInto(int slot);
     void releasePlayingVoices();
     void renderPiece(int frames, float* fxL, float* fxR, float* dryL, float* dryR, int offset);
-    void renderVoice(Voice& v, int frames, float* fxL, float* fxR, float* dryL, float* dryR,
-                     int offset);
-    // A voice's sub-block from its modulation to its output, in three parts so that two
+    // A voice's sub-block from its modulation to its output, in three parts so that several
     // voices can share the filter pass: the modulation, envelope coefficients and the read
     // samples; the filter; the envelopes and the output.
     struct VoicePiece {
