@@ -16,12 +16,17 @@ float* allocSampleData(size_t floats, size_t slackBytes) {
     return reinterpret_cast<float*>(p);
 }
 
-void freeSampleData(float* data) { std::free(data); }
+void freeSampleData(float* data) {
+    std::free(data);
+}
 
-SampleMap::~SampleMap() { clear(); }
+SampleMap::~SampleMap() {
+    clear();
+}
 
 void SampleMap::clear() {
-    for (int32_t i = 0; i < zoneCount; ++i) freeSampleData(zones[i].data);
+    for (int32_t i = 0; i < zoneCount; ++i)
+        freeSampleData(zones[i].data);
     delete[] zones;
     zones = nullptr;
     zoneCount = 0;
@@ -47,10 +52,13 @@ SampleZone* SampleMap::appendZone() {
 void SampleMap::markKeys(const SampleZone& zone) {
     const int first = std::min(std::max(zone.loKey - 24, 0), kKeyMapSize - 1);
     const int last = std::min(std::max(zone.hiKey - 24, 0), kKeyMapSize - 1);
-    for (int i = first; i <= last; ++i) keyMap[i] = 1;
+    for (int i = first; i <= last; ++i)
+        keyMap[i] = 1;
 }
 
-void SampleMap::clearKeyMap() { std::memset(keyMap, 0, sizeof keyMap); }
+void SampleMap::clearKeyMap() {
+    std::memset(keyMap, 0, sizeof keyMap);
+}
 
 const SampleZone* SampleMap::findZone(int key, int velocity) const {
     for (int32_t i = zoneCount - 1; i >= 0; --i) {
@@ -61,8 +69,7 @@ const SampleZone* SampleMap::findZone(int key, int velocity) const {
     return nullptr;
 }
 
-int32_t SampleMap::sliceDurationSamples(const SampleZone& trigger, int slice,
-                                        double tempo) const {
+int32_t SampleMap::sliceDurationSamples(const SampleZone& trigger, int slice, double tempo) const {
     if (slice < 0 || slice >= sliceCount || slice >= zoneCount) return 0;
     const int32_t end = (slice == sliceCount - 1 || slice + 1 >= zoneCount)
                             ? trigger.slicePosition

@@ -9,7 +9,7 @@ namespace corvane {
 // folder the instrument came from. Written only by the loader while the audio thread stays
 // out (see Harrow's loading/renderBusy hand-over); read by the audio thread.
 class SampleMap {
-public:
+  public:
     SampleMap() = default;
     ~SampleMap();
     SampleMap(const SampleMap&) = delete;
@@ -31,8 +31,8 @@ public:
 
     bool empty() const { return zoneCount == 0; }
 
-    static constexpr int kKeyMapSize = 60;        // keys 24..83
-    static constexpr int kDirectorySize = 254;    // 253 characters and the terminator
+    static constexpr int kKeyMapSize = 60;      // keys 24..83
+    static constexpr int kDirectorySize = 254;  // 253 characters and the terminator
 
     SampleZone* zones = nullptr;
     int32_t zoneCount = 0;

@@ -43,7 +43,16 @@ std::vector<std::string> listSubfolders(std::string_view storedFolder) {
     return names;
 }
 
-std::FILE* openRead(std::string_view stored) { return std::fopen(toOsPath(stored).c_str(), "rb"); }
+std::FILE* openRead(std::string_view stored) {
+    std::FILE* file = std::fopen(toOsPath(stored).c_str(), "rb");
+    // A folder opens here but not as a file elsewhere; it is never a file to read.
+    struct stat st;
+    if (file && (::fstat(::fileno(file), &st) != 0 || S_ISDIR(st.st_mode))) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
 
 std::FILE* openWrite(std::string_view stored) {
     return std::fopen(toOsPath(stored).c_str(), "wb");

@@ -21,7 +21,8 @@ bool isDirectory(std::string_view stored);
 // ("." and ".." excluded). Empty when the folder cannot be read.
 std::vector<std::string> listSubfolders(std::string_view storedFolder);
 
-// Opens a file for binary reading or writing; null on failure.
+// Opens a file for binary reading or writing; null on failure. A folder never opens for
+// reading.
 std::FILE* openRead(std::string_view stored);
 std::FILE* openWrite(std::string_view stored);
 

@@ -113,6 +113,7 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
 
     // Notes from the editor's keyboard, queued since the last block.
     const int queued = guiQueueWrite;
+    guiArpRestartOpen_ = true;
     for (int i = 0; i < queued && i < kGuiQueueSize; ++i) {
         const NoteEvent& e = guiQueue[i];
         const int s = e.status & 0xF0;
@@ -206,7 +207,7 @@ void VstSynth::setProgram(int32_t program) {
 }
 
 void VstSynth::selectProgramIndexed(int index) {
-    bankIndex = index / 128;
+    bankIndex = index >= 0 ? index / 128 : 0;  // a negative page would address no program
     setProgram(index);
 }
 
@@ -224,7 +225,7 @@ bool VstSynth::getProgramNameIndexed(int32_t, int32_t index, char* text) {
     if (index < 0 || index >= kNumPrograms) return false;
     // The store holds one bank of 128; a second bank page has no programs of its own.
     const int32_t program = bankIndex * 128 + index;
-    if (program >= kNumPrograms) return false;
+    if (program < 0 || program >= kNumPrograms) return false;
     copyName(text, engine.patches[program].name);
     return true;
 }

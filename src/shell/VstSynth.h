@@ -102,6 +102,7 @@ class VstSynth : public AudioEffectBase {
     std::unique_ptr<uint8_t[]> chunkBuffer_;
     vst::VstMidiEvent echoEvent_{};
     vst::VstEvents echoEvents_{};
+    bool guiArpRestartOpen_ = true;  // editor notes may still restart the arpeggiator
     RenderObserver renderObserver_ = nullptr;
     void* renderObserverContext_ = nullptr;
 };

@@ -2,12 +2,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "shell/BuiltinPatches.h"
+#include "shell/ParamInfo.h"
 #include "shell/VstSynth.h"
 
 namespace corvane {
 
+namespace {
+// Texts written straight into a host buffer: 31 characters and the terminator, well inside
+// the 64 bytes any host provides.
+constexpr size_t kHostTextSize = 32;
+}  // namespace
+
 void VstSynth::setParameter(int32_t index, float value) {
     setParameterFromEditor(index, value);
+    // There is no editor on this platform to follow the value.
 }
 
 void VstSynth::setParameterFromEditor(int32_t index, float value) {
@@ -28,19 +37,29 @@ void VstSynth::setParameterAutomated(int32_t index, float value) {
 }
 
 void VstSynth::getParameterLabel(int32_t, char* label) {
-    label[0] = 0;
+    if (label) label[0] = 0;
 }
 
 void VstSynth::getParameterDisplay(int32_t index, char* text) {
-    std::snprintf(text, 8, "%.0f %%", getParameter(index) * 100.0);
+    if (!text) return;
+    const float v = getParameter(index);
+    formatParameterDisplay(index, v, displayContextOf(engine.currentPatch()), text, kHostTextSize);
 }
 
-void VstSynth::getParameterName(int32_t, char* text) {
-    text[0] = 0;
+void VstSynth::getParameterName(int32_t index, char* text) {
+    if (!text) return;
+    std::snprintf(text, kHostTextSize, "%s", paramInfo(index).name);
 }
 
-void VstSynth::applyArpPattern(int) {
+void VstSynth::applyArpPattern(int k) {
     engine.allNotesOff(false);
+    if (k <= 0 || k >= kArpPresetCount) return;  // "User Pattern" keeps the patch's own
+    const PatchRecord& preset = arpPreset(k);
+    setParameter(125, preset.slots[125]);
+    for (int slot = 319; slot >= 256; --slot)
+        setParameter(slot, preset.slots[slot]);
+    for (int slot : {320, 114, 71, 72, 73})
+        setParameter(slot, preset.slots[slot]);
 }
 
 }  // namespace corvane

@@ -31,7 +31,8 @@ TEST(SampleMap, KeyMapClampsToItsRangeAndSkipsInvertedZones) {
     z.loKey = 60;
     z.hiKey = 50;
     map.markKeys(z);
-    for (uint8_t k : map.keyMap) EXPECT_EQ(k, 0);
+    for (uint8_t k : map.keyMap)
+        EXPECT_EQ(k, 0);
 }
 
 TEST(SampleMap, QuarterNoteSliceAt120BpmLasts22050Frames) {

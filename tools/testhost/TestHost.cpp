@@ -219,7 +219,9 @@ intptr_t Plugin::answer(int32_t opcode, int32_t index, intptr_t value, void* ptr
             timeInfo_.sampleRate = sampleRate;
             timeInfo_.samplePos = static_cast<double>(samplePos);
             timeInfo_.tempo = tempo;
-            timeInfo_.ppqPos = static_cast<double>(samplePos) / sampleRate * tempo / 60.0;
+            timeInfo_.ppqPos = ppqPos >= 0.0
+                                   ? ppqPos
+                                   : static_cast<double>(samplePos) / sampleRate * tempo / 60.0;
             timeInfo_.timeSigNumerator = 4;
             timeInfo_.timeSigDenominator = 4;
             timeInfo_.flags = vst::kVstPpqPosValid | vst::kVstTimeSigValid |

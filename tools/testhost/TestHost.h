@@ -75,6 +75,9 @@ class Plugin {
     int32_t blockSize = 512;
     int64_t samplePos = 0;
     bool playing = true;
+    // Position in quarter notes reported with the time info; when negative it is derived from
+    // samplePos at the constant tempo (a host following a tempo map sets it per block).
+    double ppqPos = -1.0;
 
     // What the plug-in told the host.
     std::vector<std::pair<int32_t, float>> automated;

@@ -1,0 +1,36 @@
+// Loading the CC0 handclap instrument (24 stereo float samples, about 13 MB) from disk.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+
+#include "engine/Harrow.h"
+
+namespace {
+
+void BM_LoadHandclapSfz(benchmark::State& state) {
+    const std::filesystem::path sfz = std::filesystem::path(CORVANE_SHARED_DIR) / "content" /
+                                      "body-percussion" / "Programs" / "body_handclap.sfz";
+    if (!std::filesystem::exists(sfz)) {
+        state.SkipWithError("no shared content");
+        return;
+    }
+    corvane::Harrow engine;
+    for (auto _ : state) {
+        engine.loadFromPath(sfz.c_str());
+        benchmark::DoNotOptimize(engine.map.zones);
+    }
+    state.counters["zones"] = engine.map.zoneCount;
+}
+BENCHMARK(BM_LoadHandclapSfz)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+// The benchmark program's entry point belongs to the engine benchmark (BENCHMARK_MAIN); this
+// weak stand-in runs the loading benchmark when it is built without it.
+__attribute__((weak)) int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
