@@ -135,15 +135,21 @@ void runModEnvelope(EnvelopeState& s, const ModEnvelopeCoefs& c, int n) {
             }
         }
     }
+    // A level the factor no longer moves (0, or a release held by the pedal) stays where it
+    // is: the remaining steps are skipped.
     if (stage == kStageDecay) {
-        for (; i < n; ++i) {
-            if (level < c.sustain) {
-                stage = kStageSustain;
-                break;
+        if (level * c.decay == level) {
+            if (i < n && level < c.sustain) stage = kStageSustain;
+        } else {
+            for (; i < n; ++i) {
+                if (level < c.sustain) {
+                    stage = kStageSustain;
+                    break;
+                }
+                level *= c.decay;
             }
-            level *= c.decay;
         }
-    } else if (stage == kStageRelease) {
+    } else if (stage == kStageRelease && level * c.release != level) {
         for (; i < n; ++i)
             level *= c.release;
     }

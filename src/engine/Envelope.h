@@ -86,6 +86,40 @@ class FilterEnvelopeRun {
         return level_;
     }
 
+    // n calls of next() at once, writing each level: every stage runs in its own loop, and
+    // a level that no longer moves (sustain, a release at 0 or held by the pedal) is copied.
+    void run(float* levels, int n) {
+        int i = 0;
+        if (stage_ == kStageAttack) {
+            while (i < n) {
+                r_ *= c_.attack;
+                level_ = 1.0f - r_;
+                levels[i++] = level_;
+                if (level_ >= 0.9f) {
+                    stage_ = kStageDecay;
+                    break;
+                }
+            }
+        }
+        if (stage_ == kStageDecay) {
+            while (i < n) {
+                if (!(level_ > c_.sustain)) {
+                    stage_ = kStageSustain;
+                    break;
+                }
+                level_ *= c_.decay;
+                levels[i++] = level_;
+            }
+        } else if (stage_ > kStageSustain && level_ * c_.release != level_) {
+            for (; i < n; ++i) {
+                level_ *= c_.release;
+                levels[i] = level_;
+            }
+        }
+        for (; i < n; ++i)
+            levels[i] = level_;
+    }
+
     // Stores the state back; a level below 1e-8 becomes 0.
     void finish() {
         s_.level = (level_ < 1e-8f && level_ > -1e-8f) ? 0.0f : level_;

@@ -380,6 +380,13 @@ void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR
         any |= voices[i].active != 0;
     if (!any) return;
 
+    // With a filter the voices go through it four at a time, their filter states advancing
+    // side by side. Nothing one voice does between its modulation and its output is read by
+    // the next, so each renders exactly as on its own, and the outputs add up in slot order.
+    const bool filtering = filterType >= 1 && filterType <= 4;
+    VoicePiece pieces[4];
+    Voice* group[4];
+    int waiting = 0;
     for (int slot = kVoiceSlots - 1; slot >= 0; --slot) {
         Voice& v = voices[slot];
         if (!v.active) {
@@ -388,8 +395,32 @@ void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR
             continue;
         }
         if (!v.zone) continue;
-        renderVoice(v, n, fxL, fxR, dryL, dryR, offset);
+        if (!filtering) {
+            // alone: the filter only remembers the voice's cutoff
+            prepareVoice(v, n, offset, pieces[0]);
+            filterVoice(v, pieces[0].buffer, n, pieces[0].m, pieces[0].filterCoefs);
+            finishVoice(v, n, pieces[0], fxL, fxR, dryL, dryR);
+            continue;
+        }
+        prepareVoice(v, n, offset, pieces[waiting]);
+        group[waiting++] = &v;
+        if (waiting < 4) continue;
+        filterVoiceGroup(group, pieces, 4, n);
+        for (int i = 0; i < 4; ++i)
+            finishVoice(*group[i], n, pieces[i], fxL, fxR, dryL, dryR);
+        waiting = 0;
     }
+    // The last one to three: a pair, then one alone.
+    int first = 0;
+    if (waiting >= 2) {
+        filterVoiceGroup(group, pieces, 2, n);
+        first = 2;
+    }
+    if (waiting - first == 1)
+        filterVoice(*group[first], pieces[first].buffer, n, pieces[first].m,
+                    pieces[first].filterCoefs);
+    for (int i = 0; i < waiting; ++i)
+        finishVoice(*group[i], n, pieces[i], fxL, fxR, dryL, dryR);
 }
 
 void Harrow::silenceVoice(Voice& v) {
@@ -400,24 +431,24 @@ void Harrow::silenceVoice(Voice& v) {
     v.ic1L = v.ic2L = v.ic1R = v.ic2R = 0.0f;
 }
 
-void Harrow::renderVoice(Voice& v, int n, float* fxL, float* fxR, float* dryL, float* dryR,
-                         int offset) {
+void Harrow::prepareVoice(Voice& v, int n, int offset, VoicePiece& piece) {
     if (v.released) v.amp.stage = v.filterEnv.stage = v.modEnv.stage = kStageRelease;
 
     // 1. Modulation: LFOs and matrix, once per sub-block.
-    VoiceModulation m;
+    VoiceModulation& m = piece.m;
+    m = VoiceModulation();
     modulateVoice(v, n, offset, m);
 
     // 2. Envelope coefficients.
-    const bool pedalDown = !releaseRunning;
+    piece.pedalDown = !releaseRunning;
     const EngineTables& t = *tables;
-    const AmpEnvelopeCoefs ampCoefs =
-        ampEnvelopeCoefs(t, ampEnvelope, m.ampEnv, m.hold, v.fastRelease != 0, pedalDown);
+    piece.ampCoefs =
+        ampEnvelopeCoefs(t, ampEnvelope, m.ampEnv, m.hold, v.fastRelease != 0, piece.pedalDown);
     // The filter envelope only moves while a filter type is chosen.
     const bool filtering = filterType >= 1 && filterType <= 4;
-    const FilterEnvelopeCoefs filterCoefs =
-        filtering ? filterEnvelopeCoefs(t, filterEnvelope, m.filterEnv, pedalDown)
-                  : FilterEnvelopeCoefs{1.0f, 1.0f, 0.0f, 1.0f};
+    piece.filterCoefs = filtering
+                            ? filterEnvelopeCoefs(t, filterEnvelope, m.filterEnv, piece.pedalDown)
+                            : FilterEnvelopeCoefs{1.0f, 1.0f, 0.0f, 1.0f};
 
     // 3. Pitch: the glide offset decays over the sub-block, the speed stays constant in it.
     if (glideOn) {
@@ -430,19 +461,24 @@ void Harrow::renderVoice(Voice& v, int n, float* fxL, float* fxR, float* dryL, f
     const double speed = playbackSpeed(t, v, zone, bendPitch, m.pitch, glideOn, sampleRate);
 
     // 4. Sample reading into the interleaved scratch buffer.
-    alignas(16) float buffer[2 * kSubBlockFrames];
-    readVoice(v, map, speed, tempo, t.sliceFade, n, buffer);
+    readVoice(v, map, speed, tempo, t.sliceFade, n, piece.buffer);
+}
 
-    // 5. Filter (with its envelope) over the scratch buffer.
-    filterVoice(v, buffer, n, m, filterCoefs);
+// 5. (the filter with its envelope over the scratch buffer comes between)
+void Harrow::finishVoice(Voice& v, int n, VoicePiece& piece, float* fxL, float* fxR, float* dryL,
+                         float* dryR) {
+    const VoiceModulation& m = piece.m;
+    const float* buffer = piece.buffer;
+    const EngineTables& t = *tables;
+    const SampleZone& zone = *v.zone;
 
     // 6. Modulation envelope, only where something reads it.
     if (m.usesModEnv)
-        runModEnvelope(v.modEnv, modEnvelopeCoefs(t, modEnvelope, m.modEnv, pedalDown), n);
+        runModEnvelope(v.modEnv, modEnvelopeCoefs(t, modEnvelope, m.modEnv, piece.pedalDown), n);
 
     // 7. Amplitude envelope and output with gain and send ramps.
     alignas(16) float env[kSubBlockFrames];
-    runAmpEnvelope(v.amp, ampCoefs, v.age, n, env);
+    runAmpEnvelope(v.amp, piece.ampCoefs, v.age, n, env);
 
     const float lm = 1.0f + std::max(m.level, -1.0f);
     const float a = lm * lm * m.levelFactor * zone.gain * kVoiceOutputScale;

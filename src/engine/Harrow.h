@@ -169,8 +169,19 @@ class Harrow : public Module {
     void stealInto(int slot);
     void releasePlayingVoices();
     void renderPiece(int frames, float* fxL, float* fxR, float* dryL, float* dryR, int offset);
-    void renderVoice(Voice& v, int frames, float* fxL, float* fxR, float* dryL, float* dryR,
-                     int offset);
+    // A voice's sub-block from its modulation to its output, in three parts so that several
+    // voices can share the filter pass: the modulation, envelope coefficients and the read
+    // samples; the filter; the envelopes and the output.
+    struct VoicePiece {
+        VoiceModulation m;
+        AmpEnvelopeCoefs ampCoefs;
+        FilterEnvelopeCoefs filterCoefs;
+        bool pedalDown;
+        alignas(16) float buffer[2 * kSubBlockFrames];
+    };
+    void prepareVoice(Voice& v, int frames, int offset, VoicePiece& p);
+    void finishVoice(Voice& v, int frames, VoicePiece& p, float* fxL, float* fxR, float* dryL,
+                     float* dryR);
     void silenceVoice(Voice& v);
     void updateGlideCoef();
 
@@ -183,6 +194,9 @@ class Harrow : public Module {
     ModGlobals modulationGlobals() const;
     void filterVoice(Voice& v, float* buffer, int frames, const VoiceModulation& m,
                      const FilterEnvelopeCoefs& env);
+    // Filters the sub-blocks of a group of 2 or 4 voices side by side; each ends as
+    // filterVoice() leaves it.
+    void filterVoiceGroup(Voice* const* group, VoicePiece* pieces, int count, int frames);
 };
 
 }  // namespace corvane

@@ -169,8 +169,7 @@ void Harrow::filterVoice(Voice& v, float* buffer, int frames, const VoiceModulat
     // Runs only while the filter is on; otherwise the envelope keeps its state untouched.
     auto envelope = [&v, &env](float* levels, int n) {
         FilterEnvelopeRun run(v.filterEnv, env);
-        for (int i = 0; i < n; ++i)
-            levels[i] = run.next();
+        run.run(levels, n);
         run.finish();
     };
     filter.process(state, target, filterEnvAmount + m.envAmount, envelope, buffer, buffer + 1, 2,
@@ -180,6 +179,46 @@ void Harrow::filterVoice(Voice& v, float* buffer, int frames, const VoiceModulat
     v.ic1R = state.ic1R;
     v.ic2R = state.ic2R;
     v.prevCutoff = state.previousCutoff;
+}
+
+void Harrow::filterVoiceGroup(Voice* const* group, VoicePiece* pieces, int count, int frames) {
+    FilterState states[4];
+    auto envelopeOf = [](Voice& v, const FilterEnvelopeCoefs& env) {
+        return [&v, &env](float* levels, int n) {
+            FilterEnvelopeRun run(v.filterEnv, env);
+            run.run(levels, n);
+            run.finish();
+        };
+    };
+    using Envelope = decltype(envelopeOf(*group[0], pieces[0].filterCoefs));
+    Envelope envelopes[4] = {
+        envelopeOf(*group[0], pieces[0].filterCoefs), envelopeOf(*group[1], pieces[1].filterCoefs),
+        envelopeOf(*group[count > 2 ? 2 : 0], pieces[count > 2 ? 2 : 0].filterCoefs),
+        envelopeOf(*group[count > 3 ? 3 : 0], pieces[count > 3 ? 3 : 0].filterCoefs)};
+    auto job = [&](int i) {
+        const Voice& v = *group[i];
+        const VoiceModulation& m = pieces[i].m;
+        states[i] = FilterState{v.ic1L, v.ic2L, v.ic1R, v.ic2R, v.prevCutoff};
+        return Filter::Job<Envelope>{
+            states[i],
+            Filter::cutoffTarget(cutoffSmoothed, m.cutoff, v.pitch, filterKeytrack + m.keytrack),
+            filterEnvAmount + m.envAmount, envelopes[i], pieces[i].buffer};
+    };
+    if (count == 4) {
+        Filter::Job<Envelope> jobs[4] = {job(0), job(1), job(2), job(3)};
+        filter.processGroup<4>(jobs, frames);
+    } else {
+        Filter::Job<Envelope> jobs[2] = {job(0), job(1)};
+        filter.processGroup<2>(jobs, frames);
+    }
+    for (int i = 0; i < count; ++i) {
+        Voice& v = *group[i];
+        v.ic1L = states[i].ic1L;
+        v.ic2L = states[i].ic2L;
+        v.ic1R = states[i].ic1R;
+        v.ic2R = states[i].ic2R;
+        v.prevCutoff = states[i].previousCutoff;
+    }
 }
 
 }  // namespace corvane

@@ -122,5 +122,51 @@ TEST(EnvelopeCurves, FilterEnvelopePeaksAtNinetyPercentAndItsZeroAttackIsTwoMill
     EXPECT_EQ(st.stage, kStageSustain);
 }
 
+// The block form of the filter envelope takes exactly the steps of the per-sample form, across
+// every stage change and through blocks of any length.
+TEST(EnvelopeCurves, FilterEnvelopeBlocksMatchSingleSteps) {
+    EngineTables t;
+    t.build(kRate);
+    const float none[4] = {};
+    for (bool pedalDown : {false, true}) {
+        for (float sustain : {0.0f, 0.3f, 1.0f}) {
+            const EnvelopeSettings s{0.1f, 0.2f, sustain, 0.15f};
+            const FilterEnvelopeCoefs c = filterEnvelopeCoefs(t, s, none, pedalDown);
+            EnvelopeState blockState, stepState;
+            const int sizes[] = {64, 1, 37, 64, 2, 63};
+            for (int block = 0; block < 600; ++block) {
+                if (block == 400) blockState.stage = stepState.stage = kStageRelease;
+                const int n = sizes[block % 6];
+                float levels[64];
+                FilterEnvelopeRun blockRun(blockState, c), stepRun(stepState, c);
+                blockRun.run(levels, n);
+                for (int i = 0; i < n; ++i)
+                    ASSERT_EQ(levels[i], stepRun.next()) << block << " " << i;
+                blockRun.finish();
+                stepRun.finish();
+                ASSERT_EQ(blockState.stage, stepState.stage) << block;
+                ASSERT_EQ(blockState.level, stepState.level) << block;
+            }
+            EXPECT_EQ(blockState.stage, kStageRelease);
+        }
+    }
+}
+
+// A modulation envelope resting at 0 in its decay still enters the sustain when one is set.
+TEST(EnvelopeCurves, ModEnvelopeAtZeroStillReachesItsSustain) {
+    EngineTables t;
+    t.build(kRate);
+    const float none[4] = {};
+    EnvelopeState st{kStageDecay, 0.0f};
+    runModEnvelope(st, modEnvelopeCoefs(t, EnvelopeSettings{0.0f, 0.5f, 0.0f, 0.5f}, none, false),
+                   64);
+    EXPECT_EQ(st.stage, kStageDecay);
+    EXPECT_EQ(st.level, 0.0f);
+    runModEnvelope(st, modEnvelopeCoefs(t, EnvelopeSettings{0.0f, 0.5f, 0.25f, 0.5f}, none, false),
+                   64);
+    EXPECT_EQ(st.stage, kStageSustain);
+    EXPECT_EQ(st.level, 0.0f);
+}
+
 }  // namespace
 }  // namespace corvane::test
