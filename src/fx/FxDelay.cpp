@@ -66,7 +66,31 @@ struct FxDelay::Wobble {
         phase += increment;
         return m * scale;
     }
+
+    // The echoes of both lines at write index w: at the whole lengths, or, modulated, at the
+    // lengths moved by the next wobble step and read between samples.
+    template <bool kModulated>
+    __attribute__((always_inline)) void taps(const float* ringA, const float* ringB, uint32_t w,
+                                             int lengthA, int lengthB, float& tapA, float& tapB) {
+        if constexpr (kModulated) {
+            const float off = next();
+            tapA = readTap(ringA, w, tapPosition(static_cast<float>(lengthA) + off));
+            tapB = readTap(ringB, w, tapPosition(static_cast<float>(lengthB) + off));
+        } else {
+            tapA = ringA[(w - static_cast<uint32_t>(lengthA)) & kRingMask];
+            tapB = ringB[(w - static_cast<uint32_t>(lengthB)) & kRingMask];
+        }
+    }
 };
+
+// One step of the colour filter on an echo; the state keeps the flushed output.
+__attribute__((always_inline)) inline float FxDelay::Colour::step(float x, float a1, float b0,
+                                                                  float b1) {
+    const float y = b0 * x + b1 * x1 - a1 * y1;
+    x1 = x;
+    y1 = flush(y);
+    return y;
+}
 
 FxDelay::FxDelay()
     : ringL_(new float[kRingLength]()),
@@ -171,25 +195,14 @@ void FxDelay::processSimple(int frames, float** io, Wobble& wob) {
     const float fb = feedback_;
     const float fbR = std::pow(fb, static_cast<float>(lengthR_) / static_cast<float>(lengthL_));
     const float a1 = colourA1_, b0 = colourB0_, b1 = colourB1_;
-    const float lenL = static_cast<float>(lengthL_), lenR = static_cast<float>(lengthR_);
+    const int lenL = lengthL_, lenR = lengthR_;
     Colour cl = colourL_, cr = colourR_;
     uint32_t w = writePos_;
     for (int n = 0; n < frames; ++n) {
         float tapL, tapR;
-        if constexpr (kModulated) {
-            const float off = wob.next();
-            tapL = readTap(ringL, w, tapPosition(lenL + off));
-            tapR = readTap(ringR, w, tapPosition(lenR + off));
-        } else {
-            tapL = ringL[(w - static_cast<uint32_t>(lengthL_)) & kRingMask];
-            tapR = ringR[(w - static_cast<uint32_t>(lengthR_)) & kRingMask];
-        }
-        const float yL = b0 * tapL + b1 * cl.x1 - a1 * cl.y1;
-        const float yR = b0 * tapR + b1 * cr.x1 - a1 * cr.y1;
-        cl.x1 = tapL;
-        cl.y1 = flush(yL);
-        cr.x1 = tapR;
-        cr.y1 = flush(yR);
+        wob.taps<kModulated>(ringL, ringR, w, lenL, lenR, tapL, tapR);
+        const float yL = cl.step(tapL, a1, b0, b1);
+        const float yR = cr.step(tapR, a1, b0, b1);
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + yL * wet;
         right[n] = inR * dry + yR * wet;
@@ -214,22 +227,13 @@ void FxDelay::processPingPong(int frames, float** io, Wobble& wob) {
     const float panL = kPingPongPan[delayType_], panR = -panL;
     const float lToL = wet * leftGain(panL), lToR = wet * rightGain(panL);
     const float rToL = wet * leftGain(panR), rToR = wet * rightGain(panR);
-    const float lenL = static_cast<float>(lengthL_), lenR = static_cast<float>(lengthR_);
+    const int lenL = lengthL_, lenR = lengthR_;
     Colour cl = colourL_;
     uint32_t w = writePos_;
     for (int n = 0; n < frames; ++n) {
         float tapL, tapR;
-        if constexpr (kModulated) {
-            const float off = wob.next();
-            tapL = readTap(ringL, w, tapPosition(lenL + off));
-            tapR = readTap(ringR, w, tapPosition(lenR + off));
-        } else {
-            tapL = ringL[(w - static_cast<uint32_t>(lengthL_)) & kRingMask];
-            tapR = ringR[(w - static_cast<uint32_t>(lengthR_)) & kRingMask];
-        }
-        const float yL = b0 * tapL + b1 * cl.x1 - a1 * cl.y1;
-        cl.x1 = tapL;
-        cl.y1 = flush(yL);
+        wob.taps<kModulated>(ringL, ringR, w, lenL, lenR, tapL, tapR);
+        const float yL = cl.step(tapL, a1, b0, b1);
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + yL * lToL + tapR * rToL;
         right[n] = inR * dry + yL * lToR + tapR * rToR;
@@ -250,25 +254,14 @@ void FxDelay::processMultiTap(int frames, float** io, Wobble& wob) {
     const float fbM =
         0.5f * std::pow(feedback_, static_cast<float>(lengthR_) / static_cast<float>(lengthL_));
     const float a1 = colourA1_, b0 = colourB0_, b1 = colourB1_;
-    const float lenA = static_cast<float>(lengthL_), lenB = static_cast<float>(lengthR_);
+    const int lenL = lengthL_, lenR = lengthR_;
     Colour ca = colourL_, cb = colourR_;
     uint32_t w = writePos_;
     for (int n = 0; n < frames; ++n) {
         float tapA, tapB;
-        if constexpr (kModulated) {
-            const float off = wob.next();
-            tapA = readTap(ring, w, tapPosition(lenA + off));
-            tapB = readTap(ring, w, tapPosition(lenB + off));
-        } else {
-            tapA = ring[(w - static_cast<uint32_t>(lengthL_)) & kRingMask];
-            tapB = ring[(w - static_cast<uint32_t>(lengthR_)) & kRingMask];
-        }
-        const float yA = b0 * tapA + b1 * ca.x1 - a1 * ca.y1;
-        const float yB = b0 * tapB + b1 * cb.x1 - a1 * cb.y1;
-        ca.x1 = tapA;
-        ca.y1 = flush(yA);
-        cb.x1 = tapB;
-        cb.y1 = flush(yB);
+        wob.taps<kModulated>(ring, ring, w, lenL, lenR, tapA, tapB);
+        const float yA = ca.step(tapA, a1, b0, b1);
+        const float yB = cb.step(tapB, a1, b0, b1);
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + (0.95f * yA + 0.05f * yB) * wet;
         right[n] = inR * dry + yB * wet;
@@ -304,28 +297,17 @@ void FxDelay::processDiffuse(int frames, float** io, Wobble& wob) {
     const float fb = feedback_;
     const float fbR = std::pow(fb, static_cast<float>(lengthR_) / static_cast<float>(lengthL_));
     const float a1 = colourA1_, b0 = colourB0_, b1 = colourB1_;
-    const float lenL = static_cast<float>(lengthL_), lenR = static_cast<float>(lengthR_);
+    const int lenL = lengthL_, lenR = lengthR_;
     Colour cl = colourL_, cr = colourR_;
     Diffuser d0 = diffusers_[0], d1 = diffusers_[1], d2 = diffusers_[2], d3 = diffusers_[3];
     uint32_t w = writePos_;
     for (int n = 0; n < frames; ++n) {
         float tapL, tapR;
-        if constexpr (kModulated) {
-            const float off = wob.next();
-            tapL = readTap(ringL, w, tapPosition(lenL + off));
-            tapR = readTap(ringR, w, tapPosition(lenR + off));
-        } else {
-            tapL = ringL[(w - static_cast<uint32_t>(lengthL_)) & kRingMask];
-            tapR = ringR[(w - static_cast<uint32_t>(lengthR_)) & kRingMask];
-        }
+        wob.taps<kModulated>(ringL, ringR, w, lenL, lenR, tapL, tapR);
         tapL = diffuse(d1.buf, d1.pos, d1.length, diffuse(d0.buf, d0.pos, d0.length, tapL));
         tapR = diffuse(d3.buf, d3.pos, d3.length, diffuse(d2.buf, d2.pos, d2.length, tapR));
-        const float yL = b0 * tapL + b1 * cl.x1 - a1 * cl.y1;
-        const float yR = b0 * tapR + b1 * cr.x1 - a1 * cr.y1;
-        cl.x1 = tapL;
-        cl.y1 = flush(yL);
-        cr.x1 = tapR;
-        cr.y1 = flush(yR);
+        const float yL = cl.step(tapL, a1, b0, b1);
+        const float yR = cr.step(tapR, a1, b0, b1);
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + yL * wet;
         right[n] = inR * dry + yR * wet;

@@ -37,6 +37,7 @@ class FxDelay : public Module {
   private:
     struct Colour {
         float x1 = 0.0f, y1 = 0.0f;
+        inline float step(float x, float a1, float b0, float b1);
     };
     struct Diffuser {
         float* buf = nullptr;
