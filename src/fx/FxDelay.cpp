@@ -185,7 +185,23 @@ void FxDelay::computeLengths(float tempo) {
     lengthR_ = length(rateR_);
 }
 
-template <bool kModulated>
+namespace {
+
+// Two all-passes in series with coefficient 0.2 (the negated form).
+inline float diffuse(float* buf, int& pos, int length, float x) {
+    const float d = buf[pos];
+    const float w = x - 0.2f * d;
+    const float out = -(d + 0.2f * w);
+    buf[pos] = w;
+    pos = pos + 1 == length ? 0 : pos + 1;
+    return out;
+}
+
+}  // namespace
+
+// The simple type, or with kDiffused the diffuse ones: each echo passes two all-passes
+// before the colour filter.
+template <bool kModulated, bool kDiffused>
 void FxDelay::processSimple(int frames, float** io, Wobble& wob) {
     float* left = io[0];
     float* right = io[1];
@@ -197,10 +213,15 @@ void FxDelay::processSimple(int frames, float** io, Wobble& wob) {
     const float a1 = colourA1_, b0 = colourB0_, b1 = colourB1_;
     const int lenL = lengthL_, lenR = lengthR_;
     Colour cl = colourL_, cr = colourR_;
+    Diffuser d0 = diffusers_[0], d1 = diffusers_[1], d2 = diffusers_[2], d3 = diffusers_[3];
     uint32_t w = writePos_;
     for (int n = 0; n < frames; ++n) {
         float tapL, tapR;
         wob.taps<kModulated>(ringL, ringR, w, lenL, lenR, tapL, tapR);
+        if constexpr (kDiffused) {
+            tapL = diffuse(d1.buf, d1.pos, d1.length, diffuse(d0.buf, d0.pos, d0.length, tapL));
+            tapR = diffuse(d3.buf, d3.pos, d3.length, diffuse(d2.buf, d2.pos, d2.length, tapR));
+        }
         const float yL = cl.step(tapL, a1, b0, b1);
         const float yR = cr.step(tapR, a1, b0, b1);
         const float inL = left[n], inR = right[n];
@@ -213,6 +234,12 @@ void FxDelay::processSimple(int frames, float** io, Wobble& wob) {
     writePos_ = w;
     colourL_ = cl;
     colourR_ = cr;
+    if constexpr (kDiffused) {
+        diffusers_[0].pos = d0.pos;
+        diffusers_[1].pos = d1.pos;
+        diffusers_[2].pos = d2.pos;
+        diffusers_[3].pos = d3.pos;
+    }
 }
 
 template <bool kModulated>
@@ -273,62 +300,11 @@ void FxDelay::processMultiTap(int frames, float** io, Wobble& wob) {
     colourR_ = cb;
 }
 
-namespace {
-
-// Two all-passes in series with coefficient 0.2 (the negated form).
-inline float diffuse(float* buf, int& pos, int length, float x) {
-    const float d = buf[pos];
-    const float w = x - 0.2f * d;
-    const float out = -(d + 0.2f * w);
-    buf[pos] = w;
-    pos = pos + 1 == length ? 0 : pos + 1;
-    return out;
-}
-
-}  // namespace
-
-template <bool kModulated>
-void FxDelay::processDiffuse(int frames, float** io, Wobble& wob) {
-    float* left = io[0];
-    float* right = io[1];
-    float* ringL = ringL_.get();
-    float* ringR = ringR_.get();
-    const float wet = wet_, dry = 1.0f - wet_;
-    const float fb = feedback_;
-    const float fbR = std::pow(fb, static_cast<float>(lengthR_) / static_cast<float>(lengthL_));
-    const float a1 = colourA1_, b0 = colourB0_, b1 = colourB1_;
-    const int lenL = lengthL_, lenR = lengthR_;
-    Colour cl = colourL_, cr = colourR_;
-    Diffuser d0 = diffusers_[0], d1 = diffusers_[1], d2 = diffusers_[2], d3 = diffusers_[3];
-    uint32_t w = writePos_;
-    for (int n = 0; n < frames; ++n) {
-        float tapL, tapR;
-        wob.taps<kModulated>(ringL, ringR, w, lenL, lenR, tapL, tapR);
-        tapL = diffuse(d1.buf, d1.pos, d1.length, diffuse(d0.buf, d0.pos, d0.length, tapL));
-        tapR = diffuse(d3.buf, d3.pos, d3.length, diffuse(d2.buf, d2.pos, d2.length, tapR));
-        const float yL = cl.step(tapL, a1, b0, b1);
-        const float yR = cr.step(tapR, a1, b0, b1);
-        const float inL = left[n], inR = right[n];
-        left[n] = inL * dry + yL * wet;
-        right[n] = inR * dry + yR * wet;
-        ringL[w] = inL - fb * yL;
-        ringR[w] = inR - fbR * yR;
-        w = (w + 1) & kRingMask;
-    }
-    writePos_ = w;
-    colourL_ = cl;
-    colourR_ = cr;
-    diffusers_[0].pos = d0.pos;
-    diffusers_[1].pos = d1.pos;
-    diffusers_[2].pos = d2.pos;
-    diffusers_[3].pos = d3.pos;
-}
-
 template <bool kModulated>
 void FxDelay::dispatch(int frames, float** io, Wobble& wob) {
     switch (delayType_) {
         case 0:
-            processSimple<kModulated>(frames, io, wob);
+            processSimple<kModulated, false>(frames, io, wob);
             break;
         case 1:
         case 2:
@@ -341,7 +317,7 @@ void FxDelay::dispatch(int frames, float** io, Wobble& wob) {
             processMultiTap<kModulated>(frames, io, wob);
             break;
         default:
-            processDiffuse<kModulated>(frames, io, wob);
+            processSimple<kModulated, true>(frames, io, wob);
             break;
     }
 }

@@ -47,14 +47,12 @@ class FxDelay : public Module {
     struct Wobble;
 
     void computeLengths(float tempo);
-    template <bool kModulated>
+    template <bool kModulated, bool kDiffused>
     void processSimple(int frames, float** io, Wobble& wob);
     template <bool kModulated>
     void processPingPong(int frames, float** io, Wobble& wob);
     template <bool kModulated>
     void processMultiTap(int frames, float** io, Wobble& wob);
-    template <bool kModulated>
-    void processDiffuse(int frames, float** io, Wobble& wob);
     template <bool kModulated>
     void dispatch(int frames, float** io, Wobble& wob);
 
