@@ -74,65 +74,50 @@ void runRack(benchmark::State& state, EffectRack& rack) {
         static_cast<double>(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
 }
 
-void BM_Distortion(benchmark::State& state) {
+// `effect` on alone (all with -1), with parameter `index` stepped by the benchmark argument.
+void runSetting(benchmark::State& state, int effect, int index, float steps, float bias = 0.0f) {
     Random random;
     EffectRack rack(random);
-    configure(rack, EffectRack::kDistortion);
-    rack.setParameter(97, static_cast<float>(state.range(0)) / 8.0f);
+    configure(rack, effect);
+    rack.setParameter(index, static_cast<float>(state.range(0)) / steps + bias);
     runRack(state, rack);
+}
+
+void BM_Distortion(benchmark::State& state) {
+    runSetting(state, EffectRack::kDistortion, 97, 8.0f);
 }
 BENCHMARK(BM_Distortion)->DenseRange(0, 8, 1);
 
 void BM_Eq(benchmark::State& state) {
-    Random random;
-    EffectRack rack(random);
-    configure(rack, EffectRack::kEq1);
-    rack.setParameter(101, static_cast<float>(state.range(0)) / 2.0f);
-    runRack(state, rack);
+    runSetting(state, EffectRack::kEq1, 101, 2.0f);
 }
 BENCHMARK(BM_Eq)->DenseRange(0, 2, 1);
 
 void BM_PhaserChorus(benchmark::State& state) {
-    Random random;
-    EffectRack rack(random);
-    configure(rack, EffectRack::kPhaser);
-    rack.setParameter(79, static_cast<float>(state.range(0)) / 6.0f + 0.001f);
-    runRack(state, rack);
+    runSetting(state, EffectRack::kPhaser, 79, 6.0f, 0.001f);
 }
 BENCHMARK(BM_PhaserChorus)->DenseRange(0, 6, 1);
 
 void BM_Delay(benchmark::State& state) {
-    Random random;
-    EffectRack rack(random);
-    configure(rack, EffectRack::kDelay);
-    rack.setParameter(85, static_cast<float>(state.range(0)) / 8.0f);
-    runRack(state, rack);
+    runSetting(state, EffectRack::kDelay, 85, 8.0f);
 }
 BENCHMARK(BM_Delay)->DenseRange(0, 8, 1);
 
 void BM_Reverb(benchmark::State& state) {
-    Random random;
-    EffectRack rack(random);
-    configure(rack, EffectRack::kReverb);
-    rack.setParameter(91, static_cast<float>(state.range(0)) / 4.0f);
-    runRack(state, rack);
+    runSetting(state, EffectRack::kReverb, 91, 4.0f);
 }
 BENCHMARK(BM_Reverb)->DenseRange(0, 4, 1);
 
 // All six on: 8-stage phaser, simple delay, Diffuse-1 reverb.
 void BM_WholeRack(benchmark::State& state) {
-    Random random;
-    EffectRack rack(random);
-    configure(rack, -1);
-    rack.setParameter(91, static_cast<float>(state.range(0)) / 4.0f);
-    runRack(state, rack);
+    runSetting(state, -1, 91, 4.0f);
 }
 BENCHMARK(BM_WholeRack)->DenseRange(0, 4, 1);
 
 }  // namespace
 
 // The benchmark program's entry point belongs to the engine benchmark (BENCHMARK_MAIN); this
-// weak stand-in runs the effect benchmarks when they are built without it.
+// weak stand-in runs the effect and loading benchmarks when they are built without it.
 __attribute__((weak)) int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

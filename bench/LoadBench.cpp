@@ -24,13 +24,3 @@ void BM_LoadHandclapSfz(benchmark::State& state) {
 BENCHMARK(BM_LoadHandclapSfz)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-// The benchmark program's entry point belongs to the engine benchmark (BENCHMARK_MAIN); this
-// weak stand-in runs the loading benchmark when it is built without it.
-__attribute__((weak)) int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
