@@ -111,6 +111,20 @@ bool writeFile(File f, const uint8_t* header, size_t headerSize, const void* chu
     return std::fclose(f.release()) == 0 && ok;
 }
 
+// The fields a bank and a program file header share: the magic, the byte count after it,
+// the file kind, the plug-in id, the program count and, last, the chunk size.
+void fillHeader(uint8_t* header, int32_t headerSize, const char* kind, int32_t count,
+                int32_t chunkSize) {
+    std::memcpy(header, "CcnK", 4);
+    writeBe(header + 4, chunkSize + headerSize - 8);
+    std::memcpy(header + 8, kind, 4);
+    writeBe(header + 12, 1);
+    writeBe(header + 16, VstSynth::kUniqueId);
+    writeBe(header + 20, 1);
+    writeBe(header + 24, count);
+    writeBe(header + headerSize - 4, chunkSize);
+}
+
 }  // namespace
 
 int32_t VstSynth::getChunk(void** data, bool isPreset) {
@@ -203,14 +217,7 @@ bool VstSynth::saveBankFile(const char* path) {
     void* chunk = nullptr;
     const int32_t size = getChunk(&chunk, false);
     uint8_t header[kBankFileHeader] = {};
-    std::memcpy(header, "CcnK", 4);
-    writeBe(header + 4, size + 152);
-    std::memcpy(header + 8, "FBCh", 4);
-    writeBe(header + 12, 1);
-    writeBe(header + 16, kUniqueId);
-    writeBe(header + 20, 1);
-    writeBe(header + 24, kNumPrograms);
-    writeBe(header + 156, size);
+    fillHeader(header, kBankFileHeader, "FBCh", kNumPrograms, size);
     return writeFile(std::move(f), header, sizeof header, chunk, size);
 }
 
@@ -224,16 +231,9 @@ bool VstSynth::saveProgramFile(const char* path) {
     void* chunk = nullptr;
     const int32_t size = getChunk(&chunk, true);
     uint8_t header[kProgramFileHeader] = {};
-    std::memcpy(header, "CcnK", 4);
-    writeBe(header + 4, size + 52);
-    std::memcpy(header + 8, "FPCh", 4);
-    writeBe(header + 12, 1);
-    writeBe(header + 16, kUniqueId);
-    writeBe(header + 20, 1);
-    writeBe(header + 24, kStoredSlots);
+    fillHeader(header, kProgramFileHeader, "FPCh", kStoredSlots, size);
     const char* stored = engine.currentPatch().name;
     std::memcpy(header + 28, stored, strnlen(stored, 27));  // zero-filled to 28 bytes
-    writeBe(header + 56, size);
     return writeFile(std::move(f), header, sizeof header, chunk, size);
 }
 
