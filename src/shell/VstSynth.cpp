@@ -132,7 +132,7 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
     for (int32_t start = 0; start < frames; start += part) {
         const int32_t len = frames - start < part ? frames - start : part;
         float* io[2] = {outputs[0] + start, outputs[1] + start};
-        renderSegment(io, start, len, start + len >= frames);
+        renderSegment(io, start, len);
     }
 
     inBlock.store(false);
@@ -140,7 +140,7 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
     engine.renderBusy.exchange(0);
 }
 
-void VstSynth::renderSegment(float** io, int32_t start, int32_t n, bool lastSegment) {
+void VstSynth::renderSegment(float** io, int32_t start, int32_t n) {
     if (engine.arpOn)
         engine.runArpeggiator(n);
     else
@@ -160,7 +160,6 @@ void VstSynth::renderSegment(float** io, int32_t start, int32_t n, bool lastSegm
         int32_t at = e.deltaFrames - start;
         if (at >= n) continue;              // a later part, or past the block end
         if (at < 0 && start > 0) continue;  // played in an earlier part
-        if (!lastSegment && e.deltaFrames >= start + n) continue;
         if (at > done) {
             renderPieces(io, done, at, start);
             done = at;

@@ -87,7 +87,7 @@ class VstSynth : public AudioEffectBase {
 
   private:
     friend class VstSynthTestAccess;
-    void renderSegment(float** outputs, int32_t start, int32_t frames, bool lastSegment);
+    void renderSegment(float** outputs, int32_t start, int32_t frames);
     void renderPieces(float** outputs, int32_t from, int32_t to, int32_t segmentStart);
     void playNote(const NoteEvent& e);
     void handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, bool fromHost);
