@@ -188,8 +188,8 @@ intptr_t AudioEffectBase::dispatcherProc(vst::AEffect* e, int32_t opcode, int32_
 }
 
 void AudioEffectBase::processProc(vst::AEffect* e, float** in, float** out, int32_t frames) {
-    // The old accumulating call: render into scratch-free replacing mode is not possible
-    // without a buffer, so it is answered with the replacing call on the host's outputs.
+    // The old accumulating call, which 2.4 hosts never make for a plug-in that can
+    // replace: it is answered with the replacing call rather than left unanswered.
     processReplacingProc(e, in, out, frames);
 }
 
