@@ -1,7 +1,6 @@
 #include "platform/MessageBox.h"
 
 #include <atomic>
-#include <cstdio>
 
 namespace corvane::platform {
 namespace {
@@ -11,16 +10,20 @@ std::atomic<void*> gContext{nullptr};
 
 void showMessage(const char* caption, const char* text) {
     if (MessageSink sink = gSink.load()) {
-        sink(gContext.load(), caption, text);
+        sink(gContext.load(), caption ? caption : "", text ? text : "");
         return;
     }
-    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
-    std::fflush(stderr);
+    detail::showNativeMessage(caption ? caption : "", text ? text : "");
 }
 
 void setMessageSink(MessageSink sink, void* context) {
     gContext.store(context);
     gSink.store(sink);
+}
+
+MessageSink messageSink(void** context) {
+    if (context) *context = gContext.load();
+    return gSink.load();
 }
 
 }  // namespace corvane::platform

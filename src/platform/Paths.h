@@ -1,6 +1,7 @@
 #pragma once
-// File-system boundary. Paths are stored and compared in the backslash form; at the
-// file-system boundary every backslash becomes '/'.
+// File-system boundary. Paths are stored and compared in the backslash form. At the
+// file-system boundary Linux turns every backslash into '/'; Windows keeps the backslashes
+// (and turns any '/' into one), so drive letters and UNC names pass unchanged.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -8,7 +9,7 @@
 
 namespace corvane::platform {
 
-// The path as the operating system sees it (backslashes turned into '/').
+// The path as the operating system sees it.
 std::string toOsPath(std::string_view stored);
 
 // A path is absolute when its second character is ':' or its first is '/' or '\'.

@@ -1,10 +1,11 @@
 #pragma once
-#include <chrono>
-#include <thread>
+// Waiting between polls of the hand-over flags (control and loader threads, never audio).
 
 namespace corvane::platform {
 
-inline void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-inline void yieldThread() { std::this_thread::yield(); }
+// Sleeps at least `ms` milliseconds.
+void sleepMs(int ms);
+// Gives the rest of the time slice to another ready thread (a zero-length sleep).
+void yieldThread();
 
 }  // namespace corvane::platform

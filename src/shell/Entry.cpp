@@ -1,6 +1,8 @@
 // The plug-in's entry functions: the host calls one of them to create an instance.
 #include <new>
+#include <type_traits>
 
+#include "platform/Export.h"
 #include "shell/VstSynth.h"
 
 using corvane::VstSynth;
@@ -18,14 +20,14 @@ vst::AEffect* createInstance(vst::HostCallback host) {
 }
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) vst::AEffect* VSTPluginMain(
-    vst::HostCallback host) {
+extern "C" CORVANE_EXPORT vst::AEffect* CORVANE_CDECL VSTPluginMain(vst::HostCallback host) {
     return createInstance(host);
 }
+static_assert(std::is_same_v<decltype(&VSTPluginMain), vst::PluginEntryProc>);
 
 // Older hosts look for "main"; C++ reserves that name, so it is exported under an alias.
-extern "C" __attribute__((visibility("default"))) vst::AEffect* corvaneMainAlias(
-    vst::HostCallback host) asm("main");
-extern "C" vst::AEffect* corvaneMainAlias(vst::HostCallback host) {
+extern "C" CORVANE_EXPORT vst::AEffect* CORVANE_CDECL
+corvaneMainAlias(vst::HostCallback host) asm("main");
+extern "C" vst::AEffect* CORVANE_CDECL corvaneMainAlias(vst::HostCallback host) {
     return createInstance(host);
 }

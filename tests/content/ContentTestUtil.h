@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Scratch.h"
 #include "platform/MessageBox.h"
 
 namespace corvane::test {
@@ -108,10 +109,7 @@ inline Bytes pcm16(const std::vector<int16_t>& samples) {
 // A scratch folder removed with everything in it at the end of the test.
 class TempDir {
   public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "corvane-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
+    TempDir() : path_(makeScratchFolder("corvane")) {}
     ~TempDir() {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
@@ -144,20 +142,24 @@ inline std::string stored(const std::filesystem::path& p) {
     return s;
 }
 
-// Collects every user message while it lives.
+// Collects every user message while it lives, then gives them back to the sink before it.
 class MessageCapture {
   public:
     struct Message {
         std::string caption, text;
     };
-    MessageCapture() { platform::setMessageSink(&MessageCapture::sink, this); }
-    ~MessageCapture() { platform::setMessageSink(nullptr, nullptr); }
+    MessageCapture() : previous_(platform::messageSink(&previousContext_)) {
+        platform::setMessageSink(&MessageCapture::sink, this);
+    }
+    ~MessageCapture() { platform::setMessageSink(previous_, previousContext_); }
     MessageCapture(const MessageCapture&) = delete;
     MessageCapture& operator=(const MessageCapture&) = delete;
 
     std::vector<Message> messages;
 
   private:
+    platform::MessageSink previous_;
+    void* previousContext_ = nullptr;
     static void sink(void* context, const char* caption, const char* text) {
         static_cast<MessageCapture*>(context)->messages.push_back({caption, text});
     }

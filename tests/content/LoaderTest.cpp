@@ -168,7 +168,7 @@ TEST(Loader, LoadFromPathStoresTheFileInTheCurrentProgram) {
     writeKit(dir, "My Kits");
     Harrow h;
     h.selectProgram(9);
-    const std::string path = (dir.path() / "My Kits/kit.sfz").string();  // '/' separators
+    const std::string path = (dir.path() / "My Kits/kit.sfz").generic_string();  // '/' separators
     h.loadFromPath(path.c_str());
     expectKit(h);
     EXPECT_STREQ(h.patches[9].sampleFolder, folderOf(dir, "My Kits").c_str());
@@ -200,15 +200,15 @@ TEST(Loader, ReaderIsChosenByTheNameAnywhereInIt) {
     dir.write("Kits/Kit.wav", wav16({1, 2, 3}));
     Harrow h;
     test::MessageCapture messages;
-    h.loadFromPath((dir.path() / "Kits/Kit.rx2").c_str());
+    h.loadFromPath(test::stored(dir.path() / "Kits/Kit.rx2").c_str());
     EXPECT_EQ(h.map.zoneCount, 0);
     ASSERT_EQ(messages.messages.size(), 1u);
     EXPECT_EQ(messages.messages[0].caption, "REX Error");
     EXPECT_EQ(messages.messages[0].text,
               "The REX DLL could not be found. Maybe REX is not installed on this system?");
-    h.loadFromPath((dir.path() / "Kits/Kit.sfz.txt").c_str());
+    h.loadFromPath(test::stored(dir.path() / "Kits/Kit.sfz.txt").c_str());
     expectKit(h);
-    h.loadFromPath((dir.path() / "Kits/Kit.wav").c_str());
+    h.loadFromPath(test::stored(dir.path() / "Kits/Kit.wav").c_str());
     EXPECT_EQ(h.map.zoneCount, 0);
     EXPECT_EQ(messages.messages.size(), 1u);
     EXPECT_STREQ(rexErrorText(666), rexErrorText(50));
@@ -218,7 +218,7 @@ TEST(Loader, BankFolderRedirectsTheRestoredPrograms) {
     test::TempDir dir;
     writeKit(dir, "Banks/Drums");
     Harrow h;
-    h.setBankFolder((dir.path() / "Banks/Drums.fxb").c_str());
+    h.setBankFolder(test::stored(dir.path() / "Banks/Drums.fxb").c_str());
     EXPECT_EQ(h.bankFolderSet, 1);
     const std::string bankFolder = folderOf(dir, "Banks/Drums");
     EXPECT_STREQ(h.map.sampleDirectory, bankFolder.c_str());

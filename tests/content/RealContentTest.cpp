@@ -71,7 +71,7 @@ void expectInstrumentDecoded(const char* program, int bits) {
 
     Harrow h;
     test::MessageCapture messages;
-    h.loadFromPath(sfz.c_str());
+    h.loadFromPath(test::stored(sfz).c_str());
     EXPECT_TRUE(messages.messages.empty());
     ASSERT_EQ(h.map.zoneCount, 24);
     for (int i = 0; i < 24; ++i) {
@@ -130,7 +130,7 @@ using RealContentPlayback = test::EngineTest;
 TEST_F(RealContentPlayback, StompAtItsRootKeyPlaysTheFileSamples) {
     const fs::path sfz = kInstrument / "Programs" / "body_stomp_l.sfz";
     if (!fs::exists(sfz)) GTEST_SKIP() << "no shared content at " << kInstrument;
-    engine->loadFromPath(sfz.c_str());
+    engine->loadFromPath(test::stored(sfz).c_str());
     ASSERT_EQ(engine->map.zoneCount, 24);
     // Velocity 64 selects the loud layer's last region.
     const std::vector<std::string> names = sampleNames(readText(sfz));

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <numbers>
 
 #include "EngineTestSupport.h"
 
@@ -111,7 +112,8 @@ TEST_F(Output, DcBlockerRemovesDcAndPassesAudio) {
     double peak = 0.0;  // 1 kHz: |H| = 1 / sqrt(1 + (8/1000)^2), within 0.01% of 1
     for (int b = 0; b < 20; ++b) {
         for (int i = 0; i < n; ++i)
-            l[i] = r[i] = static_cast<float>(std::sin(2 * M_PI * 1000.0 * (b * n + i) / kRate));
+            l[i] = r[i] =
+                static_cast<float>(std::sin(2 * std::numbers::pi * 1000.0 * (b * n + i) / kRate));
         engine->applyMasterGain(n, io);
         if (b >= 10)
             for (int i = 0; i < n; ++i)

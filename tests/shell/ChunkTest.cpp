@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "FakeHost.h"
+#include "common/Scratch.h"
 
 using corvane::PatchRecord;
 using corvane::VstSynth;
@@ -60,14 +59,10 @@ int32_t readBe(const std::vector<uint8_t>& b, size_t at) {
 
 class TempDir {
   public:
-    TempDir() {
-        char name[256];
-        std::snprintf(name, sizeof name, "corvane_chunks_%d_%s", static_cast<int>(::getpid()),
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        path_ = fs::temp_directory_path() / name;
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
+    TempDir()
+        : path_(corvane::test::makeScratchFolder(
+              std::string("corvane_chunks_") +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {}
     ~TempDir() { fs::remove_all(path_); }
     fs::path operator/(const std::string& name) const { return path_ / name; }
 
@@ -129,7 +124,7 @@ TEST(Files, SavingAProgramNamesItAfterTheFile) {
     auto s = makeSynth();
     s->setProgram(2);
     const fs::path path = dir / "My Lead.fxp";
-    ASSERT_TRUE(s->saveProgramFile(path.c_str()));
+    ASSERT_TRUE(s->saveProgramFile(path.string().c_str()));
     EXPECT_STREQ(s->engine.patches[2].name, "My Lead");
 
     const auto file = readFile(path);
@@ -146,7 +141,7 @@ TEST(Files, SavingAProgramNamesItAfterTheFile) {
     EXPECT_STREQ(reinterpret_cast<const char*>(file.data() + 60 + 40), "My Lead");
 
     // An unwritable path leaves the name alone.
-    EXPECT_FALSE(s->saveProgramFile((dir / "missing" / "Other.fxp").c_str()));
+    EXPECT_FALSE(s->saveProgramFile((dir / "missing" / "Other.fxp").string().c_str()));
     EXPECT_STREQ(s->engine.patches[2].name, "My Lead");
 }
 
@@ -155,8 +150,8 @@ TEST(Files, ProgramAndBankFilesRoundTripByteForByte) {
     auto a = makeSynth();
     a->setParameter(28, 0.3f);
     setName(*a, 7, "Seventh");
-    ASSERT_TRUE(a->saveProgramFile((dir / "Pad.fxp").c_str()));
-    ASSERT_TRUE(a->saveBankFile((dir / "Set.fxb").c_str()));
+    ASSERT_TRUE(a->saveProgramFile((dir / "Pad.fxp").string().c_str()));
+    ASSERT_TRUE(a->saveBankFile((dir / "Set.fxb").string().c_str()));
     const auto bankFile = readFile(dir / "Set.fxb");
     ASSERT_EQ(bankFile.size(), size_t(160 + kBankChunk));
     EXPECT_EQ(std::string(bankFile.begin() + 8, bankFile.begin() + 12), "FBCh");
@@ -166,15 +161,15 @@ TEST(Files, ProgramAndBankFilesRoundTripByteForByte) {
 
     auto b = makeSynth();
     fs::create_directories(dir / "b");
-    ASSERT_TRUE(b->loadBankFile((dir / "Set.fxb").c_str()));
-    ASSERT_TRUE(b->saveBankFile((dir / "b" / "Set.fxb").c_str()));
+    ASSERT_TRUE(b->loadBankFile((dir / "Set.fxb").string().c_str()));
+    ASSERT_TRUE(b->saveBankFile((dir / "b" / "Set.fxb").string().c_str()));
     EXPECT_EQ(readFile(dir / "b" / "Set.fxb"), bankFile);
     EXPECT_STREQ(b->engine.patches[7].name, "Seventh");
 
     auto c = makeSynth();
-    ASSERT_TRUE(c->loadProgramFile((dir / "Pad.fxp").c_str()));
+    ASSERT_TRUE(c->loadProgramFile((dir / "Pad.fxp").string().c_str()));
     EXPECT_FLOAT_EQ(c->getParameter(28), 0.3f);
-    ASSERT_TRUE(c->saveProgramFile((dir / "b" / "Pad.fxp").c_str()));
+    ASSERT_TRUE(c->saveProgramFile((dir / "b" / "Pad.fxp").string().c_str()));
     EXPECT_EQ(readFile(dir / "b" / "Pad.fxp"), readFile(dir / "Pad.fxp"));
 }
 
@@ -182,8 +177,8 @@ TEST(Files, ForeignShortAndDamagedFilesChangeNothing) {
     TempDir dir;
     auto a = makeSynth();
     setName(*a, 0, "Intruder");
-    ASSERT_TRUE(a->saveProgramFile((dir / "Good.fxp").c_str()));
-    ASSERT_TRUE(a->saveBankFile((dir / "Good.fxb").c_str()));
+    ASSERT_TRUE(a->saveProgramFile((dir / "Good.fxp").string().c_str()));
+    ASSERT_TRUE(a->saveBankFile((dir / "Good.fxb").string().c_str()));
     const auto fxp = readFile(dir / "Good.fxp");
     const auto fxb = readFile(dir / "Good.fxb");
 
@@ -213,7 +208,7 @@ TEST(Files, ForeignShortAndDamagedFilesChangeNothing) {
     auto badCount = fxb;
     badCount[160 + 4] = 200;  // 200 records in a bank of 128
     EXPECT_FALSE(b->loadBankFile(variant("count.fxb", badCount).c_str()));
-    EXPECT_FALSE(b->loadBankFile((dir / "nowhere.fxb").c_str()));
+    EXPECT_FALSE(b->loadBankFile((dir / "nowhere.fxb").string().c_str()));
     EXPECT_FALSE(b->loadProgramFile(nullptr));
 
     EXPECT_EQ(store(*b), before);
@@ -223,22 +218,22 @@ TEST(Files, ForeignShortAndDamagedFilesChangeNothing) {
 TEST(Files, OnlyTheBankFromAFileLooksForItsInstrumentsBesideIt) {
     TempDir dir;
     auto a = makeSynth();
-    ASSERT_TRUE(a->saveProgramFile((dir / "Lead.fxp").c_str()));
+    ASSERT_TRUE(a->saveProgramFile((dir / "Lead.fxp").string().c_str()));
     std::snprintf(a->engine.patches[5].sampleFolder, 1000, "C:\\Sounds\\");
     std::snprintf(a->engine.patches[5].sampleFile, 220, "C:\\Sounds\\Piano.sfz");
-    ASSERT_TRUE(a->saveBankFile((dir / "Drums.fxb").c_str()));
+    ASSERT_TRUE(a->saveBankFile((dir / "Drums.fxb").string().c_str()));
     const auto bank = chunkOf(*a, false);
 
     // A program file's folder does not reach a later bank restore by the host.
     auto b = makeSynth();
-    ASSERT_TRUE(b->loadProgramFile((dir / "Lead.fxp").c_str()));
+    ASSERT_TRUE(b->loadProgramFile((dir / "Lead.fxp").string().c_str()));
     ASSERT_EQ(b->setChunk(const_cast<uint8_t*>(bank.data()), kBankChunk, false), kBankChunk);
     EXPECT_STREQ(b->engine.patches[5].sampleFolder, "C:\\Sounds\\");
     EXPECT_STREQ(b->engine.patches[5].sampleFile, "C:\\Sounds\\Piano.sfz");
 
     // A bank file's programs look in the folder named after it.
     auto c = makeSynth();
-    ASSERT_TRUE(c->loadBankFile((dir / "Drums.fxb").c_str()));
+    ASSERT_TRUE(c->loadBankFile((dir / "Drums.fxb").string().c_str()));
     std::string folder = (dir / "Drums").string() + "\\";
     for (char& ch : folder)
         if (ch == '/') ch = '\\';

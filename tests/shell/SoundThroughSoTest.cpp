@@ -1,17 +1,18 @@
 // MIDI that a host sends to Corvane.so, heard in the output: a sine instrument is loaded
 // into the current program through a program chunk.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
 #include <string>
 #include <vector>
 
 #include "TestHost.h"
+#include "common/Scratch.h"
 
 using corvane::testhost::MidiMessage;
 using corvane::testhost::Plugin;
@@ -48,19 +49,17 @@ std::vector<uint8_t> sineWav() {
     b.insert(b.end(), {'d', 'a', 't', 'a'});
     put32(b, frames * 2);
     for (int i = 0; i < frames; ++i)
-        put16(b, uint16_t(int16_t(std::lround(16000 * std::sin(2 * M_PI * kToneHz * i / kRate)))));
+        put16(b, uint16_t(int16_t(
+                     std::lround(16000 * std::sin(2 * std::numbers::pi * kToneHz * i / kRate)))));
     return b;
 }
 
 class SineInstrument {
   public:
-    SineInstrument() {
-        char name[128];
-        std::snprintf(name, sizeof name, "corvane_sound_%d_%s", static_cast<int>(::getpid()),
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        dir_ = fs::temp_directory_path() / name;
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+    SineInstrument()
+        : dir_(corvane::test::makeScratchFolder(
+              std::string("corvane_sound_") +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
         const auto wav = sineWav();
         std::ofstream(dir_ / "sine.wav", std::ios::binary)
             .write(reinterpret_cast<const char*>(wav.data()), wav.size());

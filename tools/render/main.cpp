@@ -1,9 +1,6 @@
 // corvane-render: plays a MIDI file through a VST 2.4 instrument (Corvane by default) and
 // writes the result to a WAV file. It is a real host: it loads the plug-in with dlopen and
 // talks to it only through the VST interface.
-#include <sndfile.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -18,6 +15,8 @@
 #include "FxFile.h"
 #include "MidiFile.h"
 #include "TestHost.h"
+#include "WavOut.h"
+#include "platform/Process.h"
 
 #ifndef CORVANE_DEMO_DIR
 #define CORVANE_DEMO_DIR ""
@@ -76,7 +75,7 @@ struct Options {
     std::string midi;
     double tempo = 0.0;
     std::string out;
-    int format = SF_FORMAT_FLOAT;
+    SampleFormat format = SampleFormat::Float32;
     double rate = 44100.0;
     int block = 512;
     double tail = 2.0;
@@ -115,9 +114,7 @@ int parseInteger(const std::string& option, const std::string& text, int lo, int
 }
 
 std::string exeFolder() {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string(".") : self.parent_path().string();
+    return corvane::platform::executableFolder();
 }
 
 // The demo files: next to the tool's build, or in a demo folder beside the tool.
@@ -165,11 +162,11 @@ Options parseOptions(int argc, char** argv) {
         } else if (a == "--format") {
             const std::string f = value();
             if (f == "float")
-                o.format = SF_FORMAT_FLOAT;
+                o.format = SampleFormat::Float32;
             else if (f == "pcm24")
-                o.format = SF_FORMAT_PCM_24;
+                o.format = SampleFormat::Pcm24;
             else if (f == "pcm16")
-                o.format = SF_FORMAT_PCM_16;
+                o.format = SampleFormat::Pcm16;
             else
                 fail("--format must be float, pcm24 or pcm16, got '" + f + "'", 2);
         } else if (a == "--rate") {
@@ -369,16 +366,10 @@ RenderResult render(Plugin& p, const MidiSong& song, const Options& o) {
     if (total > static_cast<int64_t>(kMaxSeconds * o.rate))
         fail("the MIDI file lasts longer than 6 hours; refusing to render it");
 
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(o.rate);
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | o.format;
-    if (!sf_format_check(&info)) fail("libsndfile cannot write this format at this rate");
-    SNDFILE* file = sf_open(o.out.c_str(), SFM_WRITE, &info);
-    if (!file) fail("cannot write " + o.out + ": " + sf_strerror(nullptr));
-    // No PEAK chunk: it carries a time stamp, and the same render must give the same bytes.
-    sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    std::string openError;
+    std::unique_ptr<WavOut> file =
+        openWavOut(o.out, static_cast<int>(o.rate), o.format, &openError);
+    if (!file) fail(openError);
 
     vst::AEffect* e = p.effect();
     const size_t block = static_cast<size_t>(o.block);
@@ -400,7 +391,7 @@ RenderResult render(Plugin& p, const MidiSong& song, const Options& o) {
     for (size_t i = 0; i < song.events.size(); ++i)
         frames[i] = static_cast<int64_t>(std::floor(song.events[i].seconds * o.rate + 0.5));
 
-    Progress progress(!o.quiet && isatty(STDERR_FILENO));
+    Progress progress(!o.quiet && corvane::platform::stderrIsTerminal());
     RenderResult result;
     size_t next = 0;
     p.samplePos = 0;
@@ -434,15 +425,12 @@ RenderResult render(Plugin& p, const MidiSong& song, const Options& o) {
             interleaved[2 * i + 1] = right[i];
             result.peak = std::max(result.peak, std::max(std::fabs(left[i]), std::fabs(right[i])));
         }
-        if (sf_writef_float(file, interleaved.data(), n) != n) {
-            sf_close(file);
-            fail("cannot write " + o.out + " (disk full?)");
-        }
+        if (!file->write(interleaved.data(), n)) fail("cannot write " + o.out + " (disk full?)");
         result.frames += n;
         progress.update(static_cast<double>(result.frames) / total);
     }
     progress.finish();
-    if (sf_close(file) != 0) fail("cannot finish writing " + o.out);
+    if (!file->close()) fail("cannot finish writing " + o.out);
     result.seconds = result.frames / o.rate;
     return result;
 }
@@ -457,7 +445,9 @@ int run(int argc, char** argv) {
         if (!loadMidiFile(o.midi, song, error, o.tempo)) fail(error);
     }
 
-    const std::string pluginPath = o.plugin.empty() ? exeFolder() + "/Corvane.so" : o.plugin;
+    const std::string pluginPath =
+        o.plugin.empty() ? exeFolder() + "/" + corvane::platform::pluginFileName("Corvane")
+                         : o.plugin;
     std::string error;
     corvane::testhost::HostOptions hostOptions;
     hostOptions.vendor = "Tessel Audio Tools";

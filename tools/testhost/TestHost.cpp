@@ -1,15 +1,15 @@
 #include "TestHost.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/SharedLibrary.h"
+
 namespace corvane::testhost {
 
 namespace {
-using EntryProc = vst::AEffect* (*)(vst::HostCallback);
+using EntryProc = vst::PluginEntryProc;
 // The plug-in may call back while its entry function runs, before we know its AEffect.
 thread_local Plugin* tCreating = nullptr;
 
@@ -22,13 +22,14 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, std::string* error
                                      const HostOptions& options) {
     std::unique_ptr<Plugin> p(new Plugin());
     p->options_ = options;
-    p->library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!p->library_) {
-        if (error) *error = std::string("cannot load ") + path + ": " + ::dlerror();
-        return nullptr;
-    }
-    auto entry = reinterpret_cast<EntryProc>(::dlsym(p->library_, "VSTPluginMain"));
-    if (!entry) entry = reinterpret_cast<EntryProc>(::dlsym(p->library_, "main"));
+    p->library_ = platform::loadSharedLibrary(path, error);
+    if (!p->library_) return nullptr;
+    // A console host: the plug-in's message boxes become stderr lines.
+    platform::routeLibraryMessagesToStderr(p->library_);
+    auto entry =
+        reinterpret_cast<EntryProc>(platform::sharedLibrarySymbol(p->library_, "VSTPluginMain"));
+    if (!entry)
+        entry = reinterpret_cast<EntryProc>(platform::sharedLibrarySymbol(p->library_, "main"));
     if (!entry) {
         if (error) *error = path + " has no VST 2.4 entry function";
         return nullptr;
@@ -51,7 +52,7 @@ Plugin::~Plugin() {
         dispatch(vst::effClose);
         effect_ = nullptr;
     }
-    if (library_) ::dlclose(library_);
+    platform::unloadSharedLibrary(library_);
 }
 
 intptr_t Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
@@ -219,9 +220,8 @@ intptr_t Plugin::answer(int32_t opcode, int32_t index, intptr_t value, void* ptr
             timeInfo_.sampleRate = sampleRate;
             timeInfo_.samplePos = static_cast<double>(samplePos);
             timeInfo_.tempo = tempo;
-            timeInfo_.ppqPos = ppqPos >= 0.0
-                                   ? ppqPos
-                                   : static_cast<double>(samplePos) / sampleRate * tempo / 60.0;
+            timeInfo_.ppqPos =
+                ppqPos >= 0.0 ? ppqPos : static_cast<double>(samplePos) / sampleRate * tempo / 60.0;
             timeInfo_.timeSigNumerator = 4;
             timeInfo_.timeSigDenominator = 4;
             timeInfo_.flags = vst::kVstPpqPosValid | vst::kVstTimeSigValid |

@@ -1,5 +1,5 @@
 #pragma once
-// A small VST 2.4 host: loads a plug-in .so with dlopen, answers its callback and drives
+// A small VST 2.4 host: loads a plug-in library (.so or .dll), answers its callback and drives
 // it exactly as a host would. Used by the integration tests and the render tool.
 #include <array>
 #include <cstdint>

@@ -1,6 +1,9 @@
 #pragma once
 // The VST 2.4 binary interface: numbers and record layouts as every host expects them.
+#include <cstddef>
 #include <cstdint>
+
+#include "platform/Export.h"
 
 namespace vst {
 
@@ -15,15 +18,20 @@ constexpr int32_t kEffectMagic = fourCC('V', 's', 't', 'P');
 constexpr int32_t kVersion = 2400;
 
 struct AEffect;
-using HostCallback = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                                  void* ptr, float opt);
-using DispatcherProc = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                                    void* ptr, float opt);
-using ProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs, int32_t frames);
-using ProcessDoubleProc = void (*)(AEffect* effect, double** inputs, double** outputs,
-                                   int32_t frames);
-using SetParameterProc = void (*)(AEffect* effect, int32_t index, float value);
-using GetParameterProc = float (*)(AEffect* effect, int32_t index);
+// Every function crossing the interface is cdecl; a function of another convention does not
+// convert to these types, so a wrong one fails to compile.
+using HostCallback = intptr_t(CORVANE_CDECL*)(AEffect* effect, int32_t opcode, int32_t index,
+                                              intptr_t value, void* ptr, float opt);
+using DispatcherProc = intptr_t(CORVANE_CDECL*)(AEffect* effect, int32_t opcode, int32_t index,
+                                                intptr_t value, void* ptr, float opt);
+using ProcessProc = void(CORVANE_CDECL*)(AEffect* effect, float** inputs, float** outputs,
+                                         int32_t frames);
+using ProcessDoubleProc = void(CORVANE_CDECL*)(AEffect* effect, double** inputs, double** outputs,
+                                               int32_t frames);
+using SetParameterProc = void(CORVANE_CDECL*)(AEffect* effect, int32_t index, float value);
+using GetParameterProc = float(CORVANE_CDECL*)(AEffect* effect, int32_t index);
+// The exported entry functions (VSTPluginMain, main, MAIN, Main).
+using PluginEntryProc = AEffect*(CORVANE_CDECL*)(HostCallback host);
 
 #pragma pack(push, 8)
 struct AEffect {
@@ -114,10 +122,37 @@ static_assert(sizeof(VstEvent) == 32);
 static_assert(sizeof(VstMidiEvent) == 32);
 static_assert(sizeof(VstTimeInfo) == 88);
 static_assert(sizeof(VstPinProperties) == 128);
+static_assert(offsetof(VstTimeInfo, tempo) == 32);
+static_assert(offsetof(VstTimeInfo, flags) == 84);
+static_assert(offsetof(VstMidiEvent, midiData) == 24);
+static_assert(offsetof(VstPinProperties, flags) == 64);
+static_assert(sizeof(ERect) == 8);
+// Pointer-sized fields: 8 bytes on 64-bit hosts, 4 on 32-bit ones (i686 Windows).
 #if INTPTR_MAX == INT64_MAX
+static_assert(sizeof(void*) == 8);
 static_assert(sizeof(AEffect) == 192);
+static_assert(offsetof(AEffect, numPrograms) == 40);
+static_assert(offsetof(AEffect, flags) == 56);
+static_assert(offsetof(AEffect, resvd1) == 64);
+static_assert(offsetof(AEffect, initialDelay) == 80);
+static_assert(offsetof(AEffect, object) == 96);
+static_assert(offsetof(AEffect, uniqueID) == 112);
+static_assert(offsetof(AEffect, processReplacing) == 120);
+static_assert(offsetof(AEffect, future) == 136);
+static_assert(offsetof(VstEvents, events) == 16);
 #else
+static_assert(sizeof(void*) == 4);
 static_assert(sizeof(AEffect) == 144);
+static_assert(offsetof(AEffect, dispatcher) == 4);
+static_assert(offsetof(AEffect, numPrograms) == 20);
+static_assert(offsetof(AEffect, flags) == 36);
+static_assert(offsetof(AEffect, resvd1) == 40);
+static_assert(offsetof(AEffect, initialDelay) == 48);
+static_assert(offsetof(AEffect, object) == 64);
+static_assert(offsetof(AEffect, uniqueID) == 72);
+static_assert(offsetof(AEffect, processReplacing) == 80);
+static_assert(offsetof(AEffect, future) == 88);
+static_assert(offsetof(VstEvents, events) == 8);
 #endif
 
 // AEffect flags

@@ -1,0 +1,11 @@
+#include <windows.h>
+
+#include "platform/MessageBox.h"
+
+namespace corvane::platform::detail {
+
+void showNativeMessage(const char* caption, const char* text) {
+    ::MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+}  // namespace corvane::platform::detail
