@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/FpControl.h"
 #include "platform/Threads.h"
 #include "shell/Text.h"
 
@@ -17,18 +18,25 @@ void copyName(char* out, const char* name) {
     copyText(out, name, 32);
 }
 
-// Saves the floating-point environment and sets round-to-nearest for one block; the
-// environment is restored whichever way the block is left.
+// Saves the host's floating-point environment and sets the defaults for one block
+// (round to nearest, exceptions masked, x87 at extended precision, no flush to zero); the
+// host's environment is restored whichever way the block is left. The control registers
+// are saved and written directly as well: not every C runtime's fenv keeps MXCSR.
 class FpEnvironmentGuard {
   public:
-    FpEnvironmentGuard() {
+    FpEnvironmentGuard() : savedControl_(platform::readFpControl()) {
         std::fegetenv(&saved_);
-        std::fesetround(FE_TONEAREST);
+        std::fesetenv(FE_DFL_ENV);
+        platform::writeFpControl(platform::defaultFpControl());
     }
-    ~FpEnvironmentGuard() { std::fesetenv(&saved_); }
+    ~FpEnvironmentGuard() {
+        std::fesetenv(&saved_);
+        platform::writeFpControl(savedControl_);
+    }
 
   private:
     std::fenv_t saved_;
+    platform::FpControl savedControl_;
 };
 }  // namespace
 

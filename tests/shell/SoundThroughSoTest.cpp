@@ -13,6 +13,7 @@
 
 #include "TestHost.h"
 #include "common/Scratch.h"
+#include "platform/FpControl.h"
 
 using corvane::testhost::MidiMessage;
 using corvane::testhost::Plugin;
@@ -189,4 +190,43 @@ TEST(SoundThroughSo, PitchBendUpByTheBendRange) {
     const double up = frequency(renderHeld(*p, 64));
     // Two semitones (the default range); the glide settles within a few cents of it.
     EXPECT_NEAR(up / centre, std::pow(2.0, 2.0 / 12.0), 0.003);
+}
+
+// A host may call with any rounding and precision set (an x87 unit at single precision
+// rounding toward zero, SSE rounding down): each block runs under the default settings, so
+// it sounds exactly as under a well-behaved host, and hands the host's settings back.
+TEST(SoundThroughSo, BlocksPlayAlikeUnderAnyHostFloatingPointSettingsAndRestoreThem) {
+    using namespace corvane::platform;
+    SineInstrument sine;
+    auto calm = loadCorvane();
+    auto odd = loadCorvane();
+    ASSERT_TRUE(calm && odd);
+    sine.loadInto(*calm);
+    sine.loadInto(*odd);
+    for (Plugin* p : {calm.get(), odd.get()}) {
+        // Values that go through pow and exp: fine tune, a closed resonant filter, an attack.
+        p->setParameter(2, 0.63f);
+        p->setParameter(28, 0.55f);
+        p->setParameter(29, 0.6f);
+        p->setParameter(18, 0.2f);
+    }
+    const FpControl before = readFpControl();
+    FpControl host = before;
+    host.x87 = uint16_t((before.x87 & ~(kX87PrecisionMask | kX87RoundingMask)) | 0x0C00);
+    host.mxcsr = (before.mxcsr & ~kMxcsrRoundingMask) | 0x2000;
+    const std::vector<MidiMessage> notes = {msg(0x90, 60, 100, 3), msg(0x90, 67, 90, 100)};
+    for (int block = 0; block < 8; ++block) {
+        const Block a = play(*calm, block == 0 ? notes : std::vector<MidiMessage>{});
+        writeFpControl(host);
+        const Block b = play(*odd, block == 0 ? notes : std::vector<MidiMessage>{});
+        const FpControl after = readFpControl();
+        writeFpControl(before);
+        EXPECT_EQ(after.x87, host.x87) << block;
+        EXPECT_EQ(after.mxcsr & ~0x3Fu, host.mxcsr & ~0x3Fu) << block;  // flags aside
+        ASSERT_GT(peak(a.left), 0.0);
+        for (size_t i = 0; i < a.left.size(); ++i) {
+            ASSERT_EQ(a.left[i], b.left[i]) << "block " << block << " frame " << i;
+            ASSERT_EQ(a.right[i], b.right[i]) << "block " << block << " frame " << i;
+        }
+    }
 }
