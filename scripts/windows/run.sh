@@ -79,7 +79,10 @@ voices_args() {
 factor() { sed -n 's/.*(\([0-9.]*\)x realtime).*/\1/p'; }
 
 # Linux reference: host view, saved state, render and speed.
-"$linux/corvane-hostinfo" "$linux/Corvane.so" | sed 1d >"$work/linux.info"
+{
+  "$linux/corvane-hostinfo" "$linux/Corvane.so" | sed 1d
+  "$linux/corvane-render" --program "$demo/demo.fxp" --list-params
+} >"$work/linux.info"
 "$linux/corvane-render" --program "$demo/demo.fxp" --save-program "$work/linux.fxp" \
   --save-bank "$work/linux.fxb" >/dev/null
 # shellcheck disable=SC2046
@@ -144,10 +147,13 @@ check_arch() {  # check_arch ARCH LOADER RUNS(yes/no)
   pass "$arch: $total tests passed under Wine"
 
   local w="Z:"
-  "$loader" "$dir/corvane-hostinfo.exe" "$w$dir/Corvane.dll" | tr -d '\r' | sed 1d \
-    >"$work/$arch.info"
+  {
+    "$loader" "$dir/corvane-hostinfo.exe" "$w$dir/Corvane.dll" | tr -d '\r' | sed 1d
+    "$loader" "$dir/corvane-render.exe" --program "$w$demo/demo.fxp" --list-params | tr -d '\r'
+  } >"$work/$arch.info"
   if diff -u "$work/linux.info" "$work/$arch.info" >"$work/$arch.info.diff"; then
-    pass "$arch: names, IDs, pins, programs, parameters and display texts as on Linux"
+    pass "$arch: names, IDs, pins, programs, parameters and display texts (init and demo" \
+         "program) as on Linux"
   else
     head -n 30 "$work/$arch.info.diff"
     fail "$arch: the host sees something else than on Linux"

@@ -5,7 +5,7 @@
 namespace corvane::platform::detail {
 
 void showNativeMessage(const char* caption, const char* text) {
-    ::MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    ::MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR);
 }
 
 }  // namespace corvane::platform::detail
