@@ -91,8 +91,10 @@ void VstSynth::handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, 
         engine.anyKeyDown = any ? 1 : 0;
     }
 
+    // The note list carries the key as held in keyDown: a data byte with its top bit set
+    // is read as its low seven bits, so that its note-off finds the same key.
     if (!engine.arpOn) {
-        appendNote(status, d1, deltaFrames, d2);
+        appendNote(status, key, deltaFrames, d2);
         return;
     }
     const bool modulationMode = engine.arpMode == 4;
@@ -112,10 +114,10 @@ void VstSynth::handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, 
     }
     if (on) {
         engine.arpHeld[key] = static_cast<uint8_t>(d2);
-        if (modulationMode) appendNote(status, d1, deltaFrames, d2);
+        if (modulationMode) appendNote(status, key, deltaFrames, d2);
     } else {
         engine.arpHeld[key] = 0;
-        appendNote(modulationMode ? status : 0x80, d1, deltaFrames, d2);
+        appendNote(modulationMode ? status : 0x80, key, deltaFrames, d2);
     }
 }
 

@@ -90,6 +90,26 @@ TEST(MidiNotes, ArpeggiatorTakesTheHeldKeys) {
     expectNote(s->noteList[0], 40, 0x90, 67, 90);
 }
 
+TEST(MidiNotes, KeyByteWithTopBitSetIsReadAsItsLowSevenBits) {
+    auto s = makeSynth();
+    MidiBlock().add(0x90, 0x85, 100, 3).add(0x80, 0x85, 64, 9).sendTo(*s);
+    ASSERT_EQ(s->noteCount, 2);
+    expectNote(s->noteList[0], 3, 0x90, 5, 100);  // key 5, as keyDown sees it
+    expectNote(s->noteList[1], 9, 0x80, 5, 64);
+    EXPECT_EQ(s->keyDown[5], 0);
+    EXPECT_EQ(s->keyDown[127], 0);
+
+    // The same through the arpeggiator's note-off path.
+    s->noteCount = 0;
+    s->engine.arpOn = true;
+    s->engine.arpMode = 5;
+    MidiBlock().add(0x90, 0xBC, 100, 0).sendTo(*s);
+    EXPECT_EQ(s->engine.arpHeld[60], 100);
+    MidiBlock().add(0x80, 0xBC, 64, 5).sendTo(*s);
+    ASSERT_EQ(s->noteCount, 1);
+    expectNote(s->noteList[0], 5, 0x80, 60, 64);
+}
+
 TEST(MidiControllers, FixedMeaningsReachTheEngine) {
     auto s = makeSynth();
     controller(*s, 1, 64, 9);

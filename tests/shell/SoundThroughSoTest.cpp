@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeHost.h"
 #include "TestHost.h"
 
 using corvane::testhost::MidiMessage;
@@ -68,15 +70,20 @@ class SineInstrument {
     }
     ~SineInstrument() { fs::remove_all(dir_); }
 
-    // Puts the instrument into the plug-in's current program by a program chunk.
-    void loadInto(Plugin& p) const {
-        auto chunk = p.getChunk(true);
+    // Names the instrument in the record of a program chunk.
+    void placeIn(std::vector<uint8_t>& chunk) const {
         std::string folder = dir_.string() + "/";
         for (char& c : folder)
             if (c == '/') c = '\\';
         char* record = reinterpret_cast<char*>(chunk.data() + 40);
         std::snprintf(record + 11560, 1000, "%s", folder.c_str());
         std::snprintf(record + 12560, 220, "sine.sfz");
+    }
+
+    // Puts the instrument into the plug-in's current program by a program chunk.
+    void loadInto(Plugin& p) const {
+        auto chunk = p.getChunk(true);
+        placeIn(chunk);
         ASSERT_EQ(p.setChunk(chunk.data(), chunk.size(), true), 12820);
     }
 
@@ -190,4 +197,17 @@ TEST(SoundThroughSo, PitchBendUpByTheBendRange) {
     const double up = frequency(renderHeld(*p, 64));
     // Two semitones (the default range); the glide settles within a few cents of it.
     EXPECT_NEAR(up / centre, std::pow(2.0, 2.0 / 12.0), 0.003);
+}
+
+TEST(SoundThroughSo, KeyByteWithTopBitSetPlaysItsLowSevenBits) {
+    SineInstrument sine;
+    auto p = loadCorvane();
+    ASSERT_TRUE(p);
+    sine.loadInto(*p);
+    play(*p, {msg(0x90, 0x80 | 60, 100)});  // key 60 with the top bit set
+    renderHeld(*p, 8);
+    const auto held = renderHeld(*p, 64);
+    EXPECT_NEAR(frequency(held), kToneHz, kToneHz * 0.002);
+    play(*p, {msg(0x80, 60, 64)});  // released as key 60
+    EXPECT_LT(peak(renderHeld(*p, 40)), peak(held) * 1e-3);
 }
