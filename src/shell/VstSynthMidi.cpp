@@ -1,4 +1,5 @@
 // MIDI input, the note list, MIDI learn and the controller echo.
+#include <cmath>
 #include <cstring>
 
 #include "shell/VstSynth.h"
@@ -245,9 +246,14 @@ void VstSynth::rebuildCcOfParam() {
 
 void VstSynth::controllerEcho(int32_t index, float value) {
     if (index < 0 || index >= kStoredSlots || ccOfParam[index] == kNone) return;
-    // v * 127 truncated; values outside 0..1 (or NaN) are held to a valid data byte.
+    // The nearest data byte. A value that came in from a controller (byte / 127, held as a
+    // float) lies within 1e-5 of its byte, so the echo repeats that byte exactly, and a value
+    // set by the host or the editor echoes a byte that reads back as itself: a motorised
+    // fader following the echo never creeps. Values outside 0..1 (or NaN) are held to a
+    // valid data byte.
     const double scaled = static_cast<double>(value) * 127.0;
-    const int data = scaled >= 127.0 ? 127 : (scaled > 0.0 ? static_cast<int>(scaled) : 0);
+    const int data =
+        scaled >= 127.0 ? 127 : (scaled > 0.0 ? static_cast<int>(std::lround(scaled)) : 0);
     echoEvent_.deltaFrames = 0;
     echoEvent_.midiData[0] = static_cast<char>(0xB0);
     echoEvent_.midiData[1] = static_cast<char>(ccOfParam[index]);

@@ -2,6 +2,7 @@
 // controllers' engine values and MIDI learn. Heard through the library: SoundThroughSoTest.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "FakeHost.h"
@@ -108,6 +109,28 @@ TEST(MidiNotes, KeyByteWithTopBitSetIsReadAsItsLowSevenBits) {
     MidiBlock().add(0x80, 0xBC, 64, 5).sendTo(*s);
     ASSERT_EQ(s->noteCount, 1);
     expectNote(s->noteList[0], 5, 0x80, 60, 64);
+}
+
+TEST(ControllerEcho, RepeatsEveryIncomingByteAndSettlesOnOtherValues) {
+    auto s = makeSynth();
+    auto echoOf = [&](float value) {
+        s->setParameterAutomated(28, value);  // "Filter Cutoff", controller 74
+        return static_cast<int>(hostRecord().sentMidi.back().midiData[2]);
+    };
+    // A value learned from a controller goes back out as the byte that brought it.
+    for (int v = 0; v < 128; ++v) {
+        controller(*s, 74, v);
+        ASSERT_EQ(echoOf(s->getParameter(28)), v) << "controller value " << v;
+    }
+    // A value set by the host echoes the nearest byte, and that byte coming back in
+    // echoes itself again: a fader following the echo stays where it is.
+    for (int i = 0; i <= 1000; ++i) {
+        const float value = static_cast<float>(i) / 1000.0f;
+        const int echoed = echoOf(value);
+        ASSERT_LE(std::fabs(echoed - value * 127.0f), 0.5f) << value;
+        controller(*s, 74, echoed);
+        ASSERT_EQ(echoOf(s->getParameter(28)), echoed) << value;
+    }
 }
 
 TEST(MidiControllers, FixedMeaningsReachTheEngine) {
