@@ -211,3 +211,34 @@ TEST(SoundThroughSo, KeyByteWithTopBitSetPlaysItsLowSevenBits) {
     play(*p, {msg(0x80, 60, 64)});  // released as key 60
     EXPECT_LT(peak(renderHeld(*p, 40)), peak(held) * 1e-3);
 }
+
+TEST(SoundThroughSo, BlockLongerThanAnnouncedPlaysItsNotesInListOrder) {
+    SineInstrument sine;
+    auto p = loadCorvane();
+    ASSERT_TRUE(p);
+    sine.loadInto(*p);
+    // What is left of a note a few blocks after its release; a hanging note keeps its level.
+    const auto leftOver = [&] {
+        renderHeld(*p, 4);
+        return peak(renderHeld(*p, 32));
+    };
+    play(*p, {msg(0x90, 64, 100)});
+    const double held = peak(renderHeld(*p, 8));
+    ASSERT_GT(held, 1e-3);
+    play(*p, {msg(0x80, 64, 64)});
+    ASSERT_LT(leftOver(), held * 1e-3);
+
+    // Blocks of 256 frames were announced; this one has 1024. The note-off at 100 is listed
+    // after the note-on at 600, so it plays at 600 as in a block rendered whole: the note
+    // is released at once instead of hanging.
+    const Block b = play(*p, {msg(0x90, 60, 100, 600), msg(0x80, 60, 64, 100)}, 1024);
+    EXPECT_EQ(peak(b.left, 0, 600), 0.0);
+    EXPECT_LT(leftOver(), held * 1e-3);
+
+    // Listed the other way round, the note sounds from 100 to 600 and then stops.
+    const Block c = play(*p, {msg(0x90, 60, 100, 100), msg(0x80, 60, 64, 600)}, 1024);
+    EXPECT_EQ(peak(c.left, 0, 100), 0.0);
+    EXPECT_GT(peak(c.left, 100, 600), held * 0.5);
+    EXPECT_LT(peak(c.left, 900), held * 1e-3);
+    EXPECT_LT(leftOver(), held * 1e-3);
+}
