@@ -206,6 +206,28 @@ void Harrow::applyProgram() {
         else
             setParameter(i, slots[i]);
     }
+    applyStoredEffectOrder();
+}
+
+// The patch keeps its effect order in slots 323..328, each an effect number read as
+// floor(value + 0.1). An order that names every effect once is taken; anything else (a
+// repeated or missing effect, a value out of range, NaN) leaves the default order 0..5.
+void Harrow::applyStoredEffectOrder() {
+    const float* stored = currentPatch().slots + kEffectOrderSlot;
+    int32_t order[6];
+    bool seen[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        const float v = stored[i];
+        if (!(v >= -0.1f && v < 5.9f)) return setDefaultEffectOrder();
+        const int e = std::clamp(static_cast<int>(std::floor(v + 0.1f)), 0, 5);
+        if (seen[e]) return setDefaultEffectOrder();
+        seen[e] = true;
+        order[i] = e;
+    }
+    std::copy(order, order + 6, effectOrder);
+}
+
+void Harrow::setDefaultEffectOrder() {
     for (int i = 0; i < 6; ++i)
         effectOrder[i] = i;
 }
