@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "dsp/SafeMath.h"
 #include "engine/Playback.h"
 #include "shell/BuiltinPatches.h"
 
@@ -32,6 +33,15 @@ inline int toInt(float x, int lo, int hi) {
     if (!(x > static_cast<float>(lo))) return lo;
     if (x >= static_cast<float>(hi)) return hi;
     return static_cast<int>(x);
+}
+
+// How the engine reads a value that is not a number or infinite: as the init patch's value
+// of a stored slot, the centre for pitch bend, 0 for anything else. The patch keeps the
+// bits it was given; only the engine's reading of them is replaced.
+inline float readableValue(int index, float value) {
+    if (std::isfinite(value)) return value;
+    if (index >= 0 && index < kStoredSlots) return initPatch().slots[index];
+    return index == kPitchBendSlot ? 0.5f : 0.0f;
 }
 
 }  // namespace
@@ -101,6 +111,7 @@ void Harrow::updateGlideCoef() {
 }
 
 void Harrow::setParameter(int index, float value) {
+    value = readableValue(index, value);
     if (index >= 79 && index <= 121) rack.setParameter(index, value);
     switch (index) {
         case 18:
@@ -145,9 +156,12 @@ void Harrow::setParameter(int index, float value) {
         case 32:
             dcBlock = value > 0.00001f;
             break;
-        case 74:
-            masterGain = value * value * ((hostIsOwnHost && dataVersion >= 15) ? 8.0f : 4.0f);
+        case 74: {
+            // Held to the host's range: a damaged patch must not overflow the output gain.
+            const float v = dsp::unitClamp(value);
+            masterGain = v * v * ((hostIsOwnHost && dataVersion >= 15) ? 8.0f : 4.0f);
             break;
+        }
         case 78:
             glideTime = value;
             glideOn = value > 0.0000001f;

@@ -4,6 +4,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include "dsp/SafeMath.h"
+
 namespace corvane {
 
 namespace {
@@ -26,17 +28,18 @@ CDelayLine::CDelayLine(int capacity, double initialPhase)
 }
 
 void CDelayLine::setSmoothing(float s) {
-    smoothing_ = std::clamp(s, 0.05f, 1.0f);
+    smoothing_ = dsp::safeClamp(s, 0.05f, 1.0f);
 }
 void CDelayLine::setFeedback(float f) {
-    feedbackTarget_ = zeroIfTiny(f);
+    feedbackTarget_ = zeroIfTiny(dsp::safeClamp(f, -1.0f, 1.0f));
 }
 void CDelayLine::setWet(float w) {
-    wetTarget_ = zeroIfTiny(w);
+    wetTarget_ = zeroIfTiny(dsp::safeClamp(w, -1.0f, 1.0f));
 }
 
 void CDelayLine::setDelay(double t) {
     const double n = capacity_;
+    t = dsp::unitClamp(t);
     rateTarget_ = 1.0 / (((1.0 - 2.0 / n) * 0.99 * t + 2.0 / n) * n);
 }
 
@@ -112,7 +115,7 @@ void CDelayLine::process(float* buffer, int frames) {
         // d./e. advance the write phase; at the end of a cycle the blocks swap roles. The
         // sample of this step is stamped in both cycles' coordinates across the boundary.
         const float lineInput = x * inputGain_ + feedback_ * out_;
-        const double step = std::clamp(rate_ * speed, minStep, 0.2);
+        const double step = dsp::safeClamp(rate_ * speed, minStep, 0.2);
         writePhase_ += step;
         if (writePhase_ >= 1.0) {
             LineBlock& wb = blocks_[writeBlock_];

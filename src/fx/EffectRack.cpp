@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "dsp/SafeMath.h"
+
 namespace corvane {
 
 namespace {
@@ -48,7 +50,7 @@ bool EffectRack::isOn(int effect) const {
 }
 
 void EffectRack::setParameter(int index, float value) {
-    const float v = std::clamp(value, 0.0f, 1.0f);
+    const float v = dsp::unitClamp(value);
     static constexpr int kPhaserIndex[6] = {5, 0, 1, 2, 3, 4};  // slots 79..84
     static constexpr int kDelayIndex[6] = {0, 6, 1, 7, 2, 3};   // slots 85..90
     static constexpr int kReverbIndex[6] = {0, 2, 1, 8, 4, 5};  // slots 91..96
@@ -59,7 +61,7 @@ void EffectRack::setParameter(int index, float value) {
     } else if (index >= 91 && index <= 96) {
         reverb.setParameter(kReverbIndex[index - 91], v);
     } else if (index == 97) {
-        distType_ = std::min(static_cast<int>(std::floor(v * 8.0f)), 8);
+        distType_ = dsp::toIndex(v * 8.0f, 9);
     } else if (index == 98) {
         distColour_ = v;
     } else if (index == 99) {
@@ -70,7 +72,7 @@ void EffectRack::setParameter(int index, float value) {
         Band& b = bands_[index >= 106 ? 1 : 0];
         switch ((index - 101) % 5) {
             case 0:
-                b.type = std::min(static_cast<int>(std::floor(v * 2.01f)), 2);
+                b.type = dsp::toIndex(v * 2.01f, 3);
                 break;
             case 1:
                 b.frequency = expRange(v, 10.0f, 10000.0f);

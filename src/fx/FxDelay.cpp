@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/SafeMath.h"
+
 namespace corvane {
 
 namespace {
@@ -125,8 +127,8 @@ void FxDelay::reset() {
 }
 
 void FxDelay::setParameter(int index, float value) {
-    const float v = std::clamp(value, 0.0f, 1.0f);
-    const int iv = static_cast<int>(std::floor(v * 128.0f));
+    const float v = dsp::unitClamp(value);
+    const int iv = dsp::toIndex(v * 128.0f, 129);
     switch (index) {
         case 0:
             delayType_ = iv / 16;
@@ -177,7 +179,7 @@ void FxDelay::computeLengths(float tempo) {
         std::isfinite(tempo) ? std::clamp(static_cast<double>(tempo), 1.0, 1e4) : 120.0;
     const double unit = sampleRate * 0.9375 / bpm;  // a 1/256 note in samples
     auto length = [unit](float rate) {
-        const int i = std::min(static_cast<int>(std::clamp(rate, 0.0f, 1.0f) * 20.001f), 20);
+        const int i = dsp::toIndex(dsp::unitClamp(rate) * 20.001f, 21);
         const double len = std::floor(kNoteMultiplier[i] * unit);
         return static_cast<int>(std::clamp(len, 1.0, static_cast<double>(kRingLength - 2)));
     };

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/SafeMath.h"
 #include "fx/LfoSine.h"
 
 #if defined(__SSE2__)
@@ -401,8 +402,8 @@ void FxReverb::reset() {
 }
 
 void FxReverb::setParameter(int index, float value) {
-    const float v = std::clamp(value, 0.0f, 1.0f);
-    const int iv = static_cast<int>(std::floor(128.0f * v));
+    const float v = dsp::unitClamp(value);
+    const int iv = dsp::toIndex(128.0f * v, 129);
     switch (index) {
         case 0:
             requestedType_.store(iv / 32, std::memory_order_relaxed);
