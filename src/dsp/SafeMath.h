@@ -34,6 +34,14 @@ constexpr int toIndex(T v, int count) {
     return static_cast<int>(v);
 }
 
+// The integer part of v (truncated toward zero) limited to lo..hi; NaN gives lo.
+template <typename T>
+constexpr int truncClamp(T v, int lo, int hi) {
+    if (!(v > static_cast<T>(lo))) return lo;
+    if (!(v < static_cast<T>(hi))) return hi;
+    return static_cast<int>(v);
+}
+
 // v when it is finite, otherwise `fallback`.
 template <typename T>
 constexpr T finiteOr(T v, T fallback) {

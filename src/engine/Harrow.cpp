@@ -28,13 +28,6 @@ T smoothTowards(T x, T target, int n) {
     return x;
 }
 
-// Truncation towards zero, limited to lo..hi (NaN gives lo): stored values are not trusted.
-inline int toInt(float x, int lo, int hi) {
-    if (!(x > static_cast<float>(lo))) return lo;
-    if (x >= static_cast<float>(hi)) return hi;
-    return static_cast<int>(x);
-}
-
 // How the engine reads a value that is not a number or infinite: as the init patch's value
 // of a stored slot, the centre for pitch bend, 0 for anything else. The patch keeps the
 // bits it was given; only the engine's reading of them is replaced.
@@ -174,7 +167,7 @@ void Harrow::setParameter(int index, float value) {
             arpOn = value > 0.001f;
             break;
         case 126:
-            filterType = toInt(value + 0.0000001f, 0, 100);
+            filterType = dsp::truncClamp(value + 0.0000001f, 0, 100);
             filter.setType(value);
             for (int i = 0; i < kPlayingVoices; ++i) {
                 Voice& v = voices[i];
@@ -193,11 +186,11 @@ void Harrow::setParameter(int index, float value) {
             break;
         case 321:
             // A stored value beyond 0..1 must not reach the tail ring or past the pool.
-            voiceCount = toInt(value * 32.0f, 0, 32) + 8;
+            voiceCount = dsp::truncClamp(value * 32.0f, 0, 32) + 8;
             break;
         case kPitchBendSlot:
             bendUnit = 2.0 * (value - 0.5);
-            bendRaw = toInt((value - 0.5f) * 16384.0f, -8192, 8192);
+            bendRaw = dsp::truncClamp((value - 0.5f) * 16384.0f, -8192, 8192);
             break;
         default:
             setModulationParameter(index, value);
@@ -496,10 +489,10 @@ void Harrow::finishVoice(Voice& v, int n, VoicePiece& piece, float* fxL, float* 
 
     const float lm = 1.0f + std::max(m.level, -1.0f);
     const float a = lm * lm * m.levelFactor * zone.gain * kVoiceOutputScale;
-    const float p = std::clamp(m.pan, -1.0f, 1.0f);
+    const float p = dsp::safeClamp(m.pan, -1.0f, 1.0f);
     const float gainL = p > 0.0f ? a * (1.0f - p) : a;
     const float gainR = p < 0.0f ? a * (1.0f + p) : a;
-    const float send = std::clamp(m.send, 0.0f, 1.0f);
+    const float send = dsp::unitClamp(m.send);
     if (v.prevGainL < 0.0f) {
         v.prevGainL = gainL;
         v.prevGainR = gainR;

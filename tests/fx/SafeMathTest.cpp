@@ -33,6 +33,10 @@ TEST(SafeMath, ToIndexStaysInsideTheTable) {
     EXPECT_EQ(dsp::toIndex(7.99f, 21), 7);
     EXPECT_EQ(dsp::toIndex(0.5 * 20.001, 21), 10);
     EXPECT_EQ(dsp::toIndex(3.0f, 1), 0);
+    EXPECT_EQ(dsp::truncClamp(kNaN, -8192, 8192), -8192);
+    EXPECT_EQ(dsp::truncClamp(-1e30f, -8192, 8192), -8192);
+    EXPECT_EQ(dsp::truncClamp(kInf, -8192, 8192), 8192);
+    EXPECT_EQ(dsp::truncClamp(-2.9f, -8192, 8192), -2);
 }
 
 TEST(SafeMath, FiniteOrAndFlushSmall) {
