@@ -57,4 +57,16 @@ constexpr double flushSmall(double v, double limit = 1e-9) {
     return (v < limit && v > -limit) ? 0.0 : v;
 }
 
+// How many of n floats are subnormal (nonzero with all exponent bits clear): the values that
+// make arithmetic slow on most processors. For diagnostics and tests; not for the audio path.
+inline long countSubnormal(const float* v, long n) {
+    long count = 0;
+    for (long i = 0; i < n; ++i)
+        count += std::fpclassify(v[i]) == FP_SUBNORMAL ? 1 : 0;
+    return count;
+}
+inline long countSubnormal(double v) {
+    return std::fpclassify(v) == FP_SUBNORMAL ? 1 : 0;
+}
+
 }  // namespace dsp

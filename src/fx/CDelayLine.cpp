@@ -15,6 +15,13 @@ float zeroIfTiny(float v) {
     return std::fabs(v) < FLT_MIN ? 0.0f : v;
 }
 
+// One step of a control smoother: 1 % of the way to the target, landing on it once closer
+// than 1e-9.
+float glide(float x, float target) {
+    const float next = x + (target - x) * 0.01f;
+    return std::fabs(target - next) < 1e-9f ? target : next;
+}
+
 }  // namespace
 
 CDelayLine::CDelayLine(int capacity, double initialPhase)
@@ -109,12 +116,12 @@ void CDelayLine::process(float* buffer, int frames) {
             }
         }
 
-        // c. output smoothing
-        out_ = zeroIfTiny(out_ + (value - out_) * smoothing_);
+        // c. output smoothing; a state that has died away below 1e-9 rests at 0
+        out_ = dsp::flushSmall(out_ + (value - out_) * smoothing_);
 
         // d./e. advance the write phase; at the end of a cycle the blocks swap roles. The
         // sample of this step is stamped in both cycles' coordinates across the boundary.
-        const float lineInput = x * inputGain_ + feedback_ * out_;
+        const float lineInput = dsp::flushSmall(x * inputGain_ + feedback_ * out_);
         const double step = dsp::safeClamp(rate_ * speed, minStep, 0.2);
         writePhase_ += step;
         if (writePhase_ >= 1.0) {
@@ -135,13 +142,23 @@ void CDelayLine::process(float* buffer, int frames) {
         // f. mix
         buffer[n] = x + wet_ * out_;
 
-        // g. control smoothing
+        // g. control smoothing; each smoother lands on its target once within 1e-9 of it,
+        // so that none creeps towards a zero target through subnormal values
         rate_ += (rateTarget_ - rate_) * 0.001;
         if (std::fabs(rateTarget_ - rate_) < 1e-8) rate_ = rateTarget_;
-        wet_ += (wetTarget_ - wet_) * 0.01f;
-        inputGain_ += (1.0f - inputGain_) * 0.01f;
-        feedback_ += (feedbackTarget_ - feedback_) * 0.01f;
+        wet_ = glide(wet_, wetTarget_);
+        inputGain_ = glide(inputGain_, 1.0f);
+        feedback_ = glide(feedback_, feedbackTarget_);
     }
+}
+
+long CDelayLine::subnormalCount() const {
+    long n = dsp::countSubnormal(rate_) + dsp::countSubnormal(lfoPhase_);
+    const float smoothers[5] = {feedback_, wet_, inputGain_, out_, smoothing_};
+    n += dsp::countSubnormal(smoothers, 5);
+    for (const LineBlock& b : blocks_)
+        n += dsp::countSubnormal(b.samples.data(), static_cast<long>(b.samples.size()));
+    return n;
 }
 
 }  // namespace corvane

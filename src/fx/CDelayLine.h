@@ -32,6 +32,8 @@ class CDelayLine {
     void process(float* buffer, int frames);
 
     int capacity() const { return capacity_; }
+    // Subnormal values among the line's contents, smoothers and states (diagnostics).
+    long subnormalCount() const;
     bool resting() const { return resting_; }
 
   private:

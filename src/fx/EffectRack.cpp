@@ -287,6 +287,20 @@ void EffectRack::processEq(int band, int frames, float** io) {
     b.state[1] = r;
 }
 
+long EffectRack::subnormalCount() const {
+    long n = phaser.subnormalCount() + delay.subnormalCount() + reverb.subnormalCount();
+    for (const DistortionState& s : distState_) {
+        const float v[4] = {s.s1, s.y1, s.s2, s.y2};
+        n += dsp::countSubnormal(v, 4);
+    }
+    for (const Band& b : bands_)
+        for (const EqState& s : b.state) {
+            const float v[4] = {s.x1, s.y1, s.x2, s.y2};
+            n += dsp::countSubnormal(v, 4);
+        }
+    return n;
+}
+
 void EffectRack::process(int frames, float** io, const int32_t* effectOrder, float tempo,
                          const DelayModulation& mod) {
     if (frames <= 0) return;

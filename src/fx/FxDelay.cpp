@@ -192,7 +192,7 @@ namespace {
 // Two all-passes in series with coefficient 0.2 (the negated form).
 inline float diffuse(float* buf, int& pos, int length, float x) {
     const float d = buf[pos];
-    const float w = x - 0.2f * d;
+    const float w = dsp::flushSmall(x - 0.2f * d);
     const float out = -(d + 0.2f * w);
     buf[pos] = w;
     pos = pos + 1 == length ? 0 : pos + 1;
@@ -229,8 +229,8 @@ void FxDelay::processSimple(int frames, float** io, Wobble& wob) {
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + yL * wet;
         right[n] = inR * dry + yR * wet;
-        ringL[w] = inL - fb * yL;
-        ringR[w] = inR - fbR * yR;
+        ringL[w] = dsp::flushSmall(inL - fb * yL);
+        ringR[w] = dsp::flushSmall(inR - fbR * yR);
         w = (w + 1) & kRingMask;
     }
     writePos_ = w;
@@ -266,8 +266,8 @@ void FxDelay::processPingPong(int frames, float** io, Wobble& wob) {
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + yL * lToL + tapR * rToL;
         right[n] = inR * dry + yL * lToR + tapR * rToR;
-        ringL[w] = (inL + inR) * 0.5f - fb * tapR;
-        ringR[w] = -fb * yL;
+        ringL[w] = dsp::flushSmall((inL + inR) * 0.5f - fb * tapR);
+        ringR[w] = dsp::flushSmall(-fb * yL);
         w = (w + 1) & kRingMask;
     }
     writePos_ = w;
@@ -294,7 +294,7 @@ void FxDelay::processMultiTap(int frames, float** io, Wobble& wob) {
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + (0.95f * yA + 0.05f * yB) * wet;
         right[n] = inR * dry + yB * wet;
-        ring[w] = (inL + inR) * 0.5f + (yA + yB) * fbM;
+        ring[w] = dsp::flushSmall((inL + inR) * 0.5f + (yA + yB) * fbM);
         w = (w + 1) & kRingMask;
     }
     writePos_ = w;
@@ -322,6 +322,14 @@ void FxDelay::dispatch(int frames, float** io, Wobble& wob) {
             processSimple<kModulated, true>(frames, io, wob);
             break;
     }
+}
+
+long FxDelay::subnormalCount() const {
+    const float colour[4] = {colourL_.x1, colourL_.y1, colourR_.x1, colourR_.y1};
+    return dsp::countSubnormal(ringL_.get(), kRingLength) +
+           dsp::countSubnormal(ringR_.get(), kRingLength) +
+           dsp::countSubnormal(diffuserMemory_.get(), 4 * kDiffuserLength) +
+           dsp::countSubnormal(colour, 4);
 }
 
 void FxDelay::process(int frames, float** io, float tempo, const DelayModulation* mod) {

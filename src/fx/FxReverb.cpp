@@ -401,6 +401,20 @@ void FxReverb::reset() {
     rememberedDelay_ = -1;
 }
 
+long FxReverb::subnormalCount() const {
+    long n = dsp::countSubnormal(preRing_.data(), static_cast<long>(preRing_.size())) +
+             dsp::countSubnormal(pool_.data(), static_cast<long>(pool_.size())) +
+             dsp::countSubnormal(rightRing_, kRightRingSize);
+    for (const auto& d : diffuser_)
+        n += dsp::countSubnormal(d.data(), static_cast<long>(d.size()));
+    for (const Comb& c : combs_)
+        n += dsp::countSubnormal(&c.state, 1);
+    for (const FdnLine& l : fdn_)
+        n += dsp::countSubnormal(&l.state, 1);
+    const float input[3] = {dampX1_, dampY1_, lowCutZ1_};
+    return n + dsp::countSubnormal(input, 3);
+}
+
 void FxReverb::setParameter(int index, float value) {
     const float v = dsp::unitClamp(value);
     const int iv = dsp::toIndex(128.0f * v, 129);

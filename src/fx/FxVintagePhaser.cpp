@@ -145,6 +145,11 @@ void FxVintagePhaser::runPhaser(int frames, float** io) {
     }
 }
 
+long FxVintagePhaser::subnormalCount() const {
+    return dsp::countSubnormal(&stages_[0][0], 16) + dsp::countSubnormal(lastTap_, 2) +
+           chorus_.subnormalCount();
+}
+
 void FxVintagePhaser::process(int frames, float** io) {
     if (frames <= 0) return;
     switch (phaserType_) {
