@@ -80,7 +80,9 @@ void CDelayLine::append(LineBlock& b, float value, double position) {
 
 void CDelayLine::process(float* buffer, int frames) {
     if (std::fabs(wet_) < 1e-5f && std::fabs(wetTarget_) < 1e-5f) {
-        if (!resting_) rest();
+        // Every silent call rests the line again, so that delay, feedback and rate set
+        // meanwhile are taken up at once when the wet level returns.
+        rest();
         return;
     }
     resting_ = false;
