@@ -880,6 +880,11 @@ void FxReverb::process(int frames, float** io) {
 
     if (type_ == 1) {
         const double a = dampRatio_;
+        // Each line ends in o = gain x + b o' with gain = G (1 - b): a low-pass whose DC gain
+        // G / (1 - b) keeps the nominal decay G per pass, so Decay sets the low-frequency
+        // decay time at every Damp and Damp only shortens the highs. (With -b in the
+        // recursion the DC gain would be G (1 - b) / (1 + b): about 6 dB lost per pass at
+        // Damp 0, whatever Decay says.)
         const double tilt = 1.0 - 1.0 / (a * a);
         float total = 0.0f;
         for (FdnLine& l : fdn_) {
