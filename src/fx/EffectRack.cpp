@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "dsp/SafeMath.h"
+#include "fx/DistortionColour.h"
 
 namespace corvane {
 
@@ -21,6 +22,11 @@ float flush(float v) {
 enum Family { kCrunch, kToxic, kValve, kPlain, kClip };
 
 }  // namespace
+
+float distortionColourHz(int type, float colour) {
+    const DistortionColourRange& r = kDistortionColour[dsp::safeClamp(type, 0, 8)];
+    return expRange(dsp::unitClamp(colour), r.low, r.high);
+}
 
 EffectRack::EffectRack(Random& random) : reverb(random) {
     setSampleRate(44100.0);
@@ -174,13 +180,14 @@ void EffectRack::processDistortion(int frames, float** io) {
     const int type = distType_;
     const float colour = distColour_, drive = distDrive_, amount = distAmount_;
     DistortionCoefs c{0.0f, 1.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f};
-    if ((type & 1) == 0) {
+    if (kDistortionColour[type].lowpass) {
+        // Fully open, the low-pass steps aside and the signal passes unchanged.
         if (colour <= 0.999f) {
-            filters_.lowpassCoefs(expRange(colour, 100.0f, 20000.0f), c.a1, c.b0);
+            filters_.lowpassCoefs(distortionColourHz(type, colour), c.a1, c.b0);
             c.b1 = c.b0;
         }
     } else {
-        filters_.highpassCoefs(expRange(colour, 1.0f, 2000.0f), c.a1, c.b0);
+        filters_.highpassCoefs(distortionColourHz(type, colour), c.a1, c.b0);
         c.b1 = -c.b0;
     }
     int family = kPlain;
