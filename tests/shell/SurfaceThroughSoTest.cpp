@@ -104,8 +104,9 @@ TEST(SurfaceThroughSo, NamesAndDisplayTexts) {
     p->setParameter(46, 1.0f);
     p->setParameter(43, 1.0f);
     EXPECT_EQ(p->paramDisplay(43), "1/32T");
+    // The corner of the type's own filter: low-pass types 100..20000 Hz, high-pass 1..2000.
     const std::pair<float, const char*> colour[] = {
-        {0.0f, "20000 Hz"}, {0.375f, "280 Hz"}, {1.0f, "2000 Hz"}};
+        {0.0f, "20000 Hz"}, {0.375f, "2000 Hz"}, {1.0f, "20000 Hz"}};
     p->setParameter(98, 1.0f);
     for (const auto& [type, text] : colour) {
         p->setParameter(97, type);
