@@ -96,9 +96,11 @@ TEST(WavOutPlain, PcmFilesRoundAndClip) {
         EXPECT_EQ(u16(f, 34), 8 * width);
         EXPECT_EQ(id(f, 36), "data");
         EXPECT_EQ(u32(f, 40), 6 * width);
-        const double full = is24 ? 8388607.0 : 32767.0;
-        // 0.5 rounds to the nearest step; beyond full scale clips; NaN writes silence.
-        const double want[] = {std::lrint(0.5 * full), std::lrint(-0.5 * full), full, -full, 0, 0};
+        const int32_t full = is24 ? 8388607 : 32767;
+        // Half scale lies between two steps and rounds to the even one (16383.5 -> 16384,
+        // 4194303.5 -> 4194304); beyond full scale clips; NaN writes silence.
+        const int32_t half = is24 ? 4194304 : 16384;
+        const int32_t want[] = {half, -half, full, -full, 0, 0};
         for (int i = 0; i < 6; ++i) {
             int32_t v = is24
                             ? int32_t(uint32_t(f[44 + 3 * i]) << 8 | uint32_t(f[45 + 3 * i]) << 16 |
