@@ -86,9 +86,11 @@ std::string defaultNewsUrl() {
     return std::string("http://") + CORVANE_NEWS_HOST + "/corvane-news.php";
 }
 
+// Never destroyed: a fetch still running while the process exits must not publish into a
+// board that static destruction has already freed.
 NewsBoard& NewsBoard::process() {
-    static NewsBoard board;
-    return board;
+    static NewsBoard* board = new NewsBoard;
+    return *board;
 }
 
 NewsBoard::~NewsBoard() {
