@@ -400,7 +400,11 @@ TEST_F(RexImport, HostileAnswersAreBounded) {
     EXPECT_NE(map.zones[4].data, nullptr);
     EXPECT_EQ(map.zones[4].frameCount, 0);
     EXPECT_EQ(map.zones[5].slicePosition, INT32_MIN);
-    EXPECT_TRUE(map.zones[map.zoneCount - 1].isLoopTrigger);
+    const SampleZone& trigger = map.zones[map.zoneCount - 1];
+    EXPECT_TRUE(trigger.isLoopTrigger);
+    // Slice 5 starts at the lowest tick there is: its span is longer than any frame count.
+    EXPECT_EQ(map.sliceDurationSamples(trigger, 5, 120.0), INT32_MAX);
+    EXPECT_EQ(map.sliceDurationSamples(trigger, 4, 120.0), INT32_MIN);
     const auto log = calls();
     EXPECT_EQ(std::count(log.begin(), log.end(), "REXRenderSlice 2 2147483647 stereo"), 0);
 
