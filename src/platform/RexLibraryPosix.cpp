@@ -5,8 +5,6 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
-#include <cstring>
-
 #include "platform/RexLibrary.h"
 #include "platform/RexLibraryOs.h"
 
@@ -28,23 +26,23 @@ std::string moduleFolder() {
     return cut == std::string::npos ? std::string("./") : path.substr(0, cut + 1);
 }
 
-// The code for a failed dlopen, from the loader's own explanation.
-int32_t failureCode(const char* error) {
-    if (!error) return kRexLoadCorrupt;
-    if (std::strstr(error, "No such file or directory")) return kRexLoadNotFound;
-    if (std::strstr(error, "Cannot allocate memory")) return kRexLoadOutOfMemory;
-    return kRexLoadCorrupt;
+// The code for a failed dlopen of `path`: not found only when the library itself is missing
+// (a missing library it depends on means it was found but cannot be loaded).
+int32_t failureCode(const std::string& path, const char* error) {
+    const std::string text = error ? error : "";
+    if (text.find("Cannot allocate memory") != std::string::npos) return kRexLoadOutOfMemory;
+    if (path.find('/') != std::string::npos) {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0 ? kRexLoadCorrupt : kRexLoadNotFound;
+    }
+    const bool itself = text.rfind(path + ":", 0) == 0;
+    return itself && text.find("No such file or directory") != std::string::npos ? kRexLoadNotFound
+                                                                                 : kRexLoadCorrupt;
 }
 
 void* attempt(const std::string& path, int32_t& code) {
     void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        code = failureCode(::dlerror());
-        // A full path that names no file is not found, whatever the loader says.
-        struct stat st;
-        if (path.find('/') != std::string::npos && ::stat(path.c_str(), &st) != 0)
-            code = kRexLoadNotFound;
-    }
+    if (!library) code = failureCode(path, ::dlerror());
     return library;
 }
 
