@@ -17,7 +17,8 @@
 // Each call is appended to the file named by CORVANE_REX_LOG, when that is set. Build-time
 // switches: REXSTUB_VERSION (major*1000000 + minor*1000 + revision, default 1.1.1),
 // REXSTUB_NO_VERSION (no REXGetLibraryVersion), REXSTUB_INCOMPLETE (no
-// REXSetPreviewTempo), REXSTUB_OPEN_FAILS (Open answers false).
+// REXSetPreviewTempo), REXSTUB_OPEN_FAILS (Open answers false), REXSTUB_NEEDS_DEPENDENCY
+// (linked against a library of its own that the tests do not provide).
 #include <dlfcn.h>
 
 #include <cstdint>
@@ -148,8 +149,15 @@ EXPORT void REXGetLibraryVersion(int32_t* major, int32_t* minor, int32_t* revisi
 }
 #endif
 
+#ifdef REXSTUB_NEEDS_DEPENDENCY
+extern "C" int corvane_rexstub_dependency();
+#endif
+
 EXPORT char Open(void) {
     log("Open " + libraryName());
+#ifdef REXSTUB_NEEDS_DEPENDENCY
+    if (corvane_rexstub_dependency() != 1) return 0;
+#endif
 #ifdef REXSTUB_OPEN_FAILS
     return 0;
 #else

@@ -428,7 +428,13 @@ TEST(RexThroughSo, LibrarySearchPathFindsTheLibrary) {
     fs::copy_file(fs::path(CORVANE_REXSTUB_DIR) / "librexstub_plain.so",
                   good / test::kRexPlainName);
     copy.dir().write("badlib/REX Shared Library.so", std::string("not a library"));
-    for (const auto& [folder, expect] : {std::pair{good, "sound"}, std::pair{bad, "corrupt"}}) {
+    // Found, but a library it needs is nowhere: not loadable either.
+    const fs::path needy = copy.dir().path() / "needylib";
+    fs::create_directories(needy);
+    fs::copy_file(fs::path(CORVANE_REXSTUB_DIR) / "librexstub_needsdep.so",
+                  needy / test::kRexPlainName);
+    for (const auto& [folder, expect] :
+         {std::pair{good, "sound"}, std::pair{bad, "corrupt"}, std::pair{needy, "corrupt"}}) {
         SCOPED_TRACE(expect);
         const std::string cmd =
             "LD_LIBRARY_PATH='" + folder.string() + "' CORVANE_REX_CHILD_PLUGIN='" +
