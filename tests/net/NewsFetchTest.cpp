@@ -24,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kPath = "/corvane-news.php";
 
+#if CORVANE_NEWS_BUILT
+
 // Waits (bounded) until the fetch has finished and its completion has returned.
 bool waitFinished(const AsyncHttp& http, std::chrono::milliseconds limit = 8000ms) {
     const auto until = Clock::now() + limit;
@@ -68,8 +70,6 @@ Shown fetchWith(const Reply& reply) {
     EXPECT_EQ(server.requestCount(), 1);
     return shown;
 }
-
-#if CORVANE_NEWS_BUILT
 
 TEST(NewsFetch, AnswersBecomeLinkAndTextByTheLineFeedRules) {
     Shown three = fetchWith({200, "x\ny\nz"});
