@@ -2,6 +2,7 @@
 // before a block's notes are applied and hands its notes to the plug-in's note list.
 #include "engine/Arpeggiator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -152,18 +153,45 @@ void Harrow::runArpeggiator(int frames, int blockOffset) {
     if (frames > kArpBufferFrames) frames = kArpBufferFrames;
     arpBufferStart = blockOffset;
     const double tickLength = arpTickLength(sampleRate, arpSync, arpRateValue, tempo);
-    for (int i = 0; i < frames; ++i) {
+    // Frame by frame: a restart at its frame, a tick whenever the clock has reached the tick
+    // length (but none before a restart still to come in this block), the values into the
+    // buffers, the clock one on. Between events only the clock moves by one a frame, so it
+    // is moved over such a stretch at once and the values are written as runs.
+    double clock = arpClock;
+    int i = 0;
+    while (i < frames) {
+        int next = frames;  // the next frame at which something may happen
+        if (arpRestartFrame >= blockOffset + i) {
+            const int64_t r = int64_t{arpRestartFrame} - blockOffset;
+            if (r < frames) next = static_cast<int>(r);
+        } else if (clock < tickLength) {
+            const double gap = std::ceil(tickLength - clock);
+            if (gap < static_cast<double>(frames - i)) next = i + static_cast<int>(gap);
+        } else {
+            next = i;
+        }
+        std::fill(arpNoteBuffer + i, arpNoteBuffer + next, arpNoteValue);
+        std::fill(arpVelocityBuffer + i, arpVelocityBuffer + next, arpVelocityValue);
+        clock += static_cast<double>(next - i);
+        i = next;
+        if (i == frames) break;
+
         const int32_t frame = blockOffset + i;
         if (frame == arpRestartFrame) {
-            arpClock = tickLength + 1e-15;  // a tick is due now
+            clock = tickLength + 1e-15;  // a tick is due now
             arpRestartFrame = -1;
         }
-        // No tick before a restart still to come in this block.
-        if (arpClock >= tickLength && !(arpRestartFrame > frame)) arpTick(frame, tickLength);
+        if (clock >= tickLength && !(arpRestartFrame > frame)) {
+            arpClock = clock;
+            arpTick(frame, tickLength);
+            clock = arpClock;
+        }
         arpNoteBuffer[i] = arpNoteValue;
         arpVelocityBuffer[i] = arpVelocityValue;
-        arpClock += 1.0;
+        clock += 1.0;
+        ++i;
     }
+    arpClock = clock;
 }
 
 void Harrow::arpTick(int32_t frame, double tickLength) {
@@ -191,7 +219,10 @@ void Harrow::arpTick(int32_t frame, double tickLength) {
         arpEmit(kNoteOff, arpNoteB, frame, kReleaseVelocity);
         arpNoteB = -1;
     }
-    if (a == 128 && mode != kArpDuophonic) return;  // a tie: the note goes on
+    if (a == 128 && (mode != kArpDuophonic || laneCode(second) == 128)) {
+        if (mode == kArpDuophonic) arpVelocityValue = 0.5f;
+        return;  // nothing at this tick: the notes go on
+    }
 
     // The values that "Arp Note" and "Arp Vel" show from this tick on.
     if (a > 0 && a < 128) arpNoteValue = noteValue;
