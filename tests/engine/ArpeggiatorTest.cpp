@@ -78,12 +78,6 @@ class Arp : public EngineTest {
         engine->arpRestartFrame = -1;
     }
 
-    std::vector<int> onFrames() const {
-        std::vector<int> f;
-        for (const Note& n : notes)
-            if (n.status == 0x90) f.push_back(n.frame);
-        return f;
-    }
     std::vector<int> onKeys() const {
         std::vector<int> k;
         for (const Note& n : notes)
@@ -185,15 +179,6 @@ TEST(ArpTickLength, FreeAndSyncedLengths) {
     EXPECT_NEAR(44100.0 / (arpTickLength(44100.0, false, std::nanf(""), 1.0) * 32), 0.1, 1e-12);
 }
 
-TEST_F(Arp, RestartTicksAtTheNoteFrame) {
-    syncedTicks();
-    hold(60, 100, 300);
-    block(512);
-    ASSERT_EQ(notes.size(), 1u);  // the next step is 5512.5 frames later
-    EXPECT_EQ(notes[0], (Note{0x90, 60, 300, 100}));
-    EXPECT_EQ(engine->arpRestartFrame, -1);
-}
-
 TEST_F(Arp, StepsLandOnAbsoluteFramesAcrossBlocksAndParts) {
     syncedTicks();
     // Run three ways: blocks of 512, one block of 20000 in parts of 8192, blocks of 16384.
@@ -241,36 +226,6 @@ TEST_F(Arp, NoTickBeforeAPendingRestartAndTheCounterRunsOnOtherwise) {
     block(512);
     block(512);
     EXPECT_EQ(engine->arpClock, clock + 2.0);
-}
-
-TEST_F(Arp, TiesRestsAndReleasedKeysInSimpleMode) {
-    syncedTicks();
-    set(320, (4 - 0.5f) / 31.0f);  // 4 steps
-    set(256, code(1));
-    set(257, 1.0f);      // tie
-    set(258, 0.0f);      // rest
-    set(259, code(13));  // an octave up
-    hold(60, 90);
-    for (int b = 0; b < 44; ++b)
-        block(512);  // four steps and the next round's first
-    // Step 0 plays, step 1 ties (nothing), step 2 only releases, step 3 plays an octave up,
-    // and the next round releases it before playing step 0 again.
-    std::vector<std::pair<int, int>> got;
-    for (const Note& n : notes)
-        got.push_back({n.status, n.key});
-    EXPECT_EQ(got, (std::vector<std::pair<int, int>>{
-                       {0x90, 60}, {0x80, 60}, {0x90, 72}, {0x80, 72}, {0x90, 60}}));
-    EXPECT_EQ(notes[1].frame, 11025 - 21 * 512);  // step 2 falls in block 21
-    EXPECT_EQ(notes[2].velocity, 90);
-
-    // ... and with every key released the next step releases and starts nothing.
-    notes.clear();
-    engine->arpHeld[60] = 0;
-    for (int b = 0; b < 22; ++b)
-        block(512);
-    ASSERT_EQ(notes.size(), 1u);  // the tie keeps it, the rest ends it, then nothing
-    EXPECT_EQ(notes[0].status, 0x80);
-    EXPECT_EQ(notes[0].key, 60);
 }
 
 TEST_F(Arp, OneShotPlaysOncePerPressAndEndsItsLastNote) {
