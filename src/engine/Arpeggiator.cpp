@@ -6,23 +6,19 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/SafeMath.h"
 #include "engine/Harrow.h"
 
 namespace corvane {
 
 namespace {
 
-// Truncation towards zero, limited to lo..hi; NaN gives lo. Stored values are not trusted.
-int toInt(double x, int lo, int hi) {
-    if (!(x > static_cast<double>(lo))) return lo;
-    if (x >= static_cast<double>(hi)) return hi;
-    return static_cast<int>(x);
-}
+using dsp::truncClamp;
 
 // A stored lane value as the step code trunc(v x 128): 0 a rest, 1..127 an offset of
 // code - 1 semitones, 128 no event. Values beyond the lane's range count as its ends.
 int laneCode(float v) {
-    return toInt(static_cast<double>(v) * 128.0, 0, 128);
+    return truncClamp(static_cast<double>(v) * 128.0, 0, 128);
 }
 
 constexpr float kRestLimit = 0.00001f;
@@ -40,7 +36,8 @@ void buildArpGrid(const float* noteLane, const float* secondLane, int lengthOffs
                   float* noteTable, float* secondTable) {
     for (int t = 0; t < kArpTicks; ++t)
         noteTable[t] = secondTable[t] = 1.0f;
-    const int swingTicks = toInt((static_cast<double>(swing) - 0.5) * 48.0, -kArpTicks, kArpTicks);
+    const int swingTicks =
+        truncClamp((static_cast<double>(swing) - 0.5) * 48.0, -kArpTicks, kArpTicks);
     for (int s = 0; s < kArpSteps; ++s) {
         int p = kArpTicksPerStep * s;
         if (noteLane[s] <= kRestLimit) p += lengthOffset;
@@ -52,15 +49,15 @@ void buildArpGrid(const float* noteLane, const float* secondLane, int lengthOffs
 }
 
 int arpSyncedIndex(float rateValue) {
-    return toInt(static_cast<double>(rateValue) * 20.01, 0, kArpSyncedLengths - 1);
+    return truncClamp(static_cast<double>(rateValue) * 20.01, 0, kArpSyncedLengths - 1);
 }
 
 double arpTickLength(double sampleRate, bool synced, float rateValue, double tempo) {
     if (synced) {
-        const double bpm = tempo > 0.0 && std::isfinite(tempo) ? tempo : 120.0;
+        const double bpm = tempo > 0.0 ? dsp::finiteOr(tempo, 120.0) : 120.0;
         return sampleRate * 0.46875 * kArpSyncedLength[arpSyncedIndex(rateValue)] * 0.03125 / bpm;
     }
-    const double v = rateValue > 0.0f ? (rateValue < 1.0f ? rateValue : 1.0) : 0.0;
+    const double v = dsp::unitClamp(static_cast<double>(rateValue));
     const double stepsPerSecond = 0.1 * std::pow(1000.0, v);
     return sampleRate / (stepsPerSecond * kArpTicksPerStep);
 }
@@ -86,7 +83,7 @@ bool Harrow::setArpParameter(int index, float value) {
             arpRateValue = value;
             return true;
         case 72:
-            arpLengthOffset = toInt(static_cast<double>(value) * 62.0, 0, 62) - 31;
+            arpLengthOffset = truncClamp(static_cast<double>(value) * 62.0, 0, 62) - 31;
             arpGridDirty.store(true);
             return true;
         case 73:
@@ -97,10 +94,10 @@ bool Harrow::setArpParameter(int index, float value) {
             arpSync = value > 0.001f;
             return true;
         case 125:
-            arpMode = toInt(static_cast<double>(value) + 0.0001, -1, 1000);
+            arpMode = truncClamp(static_cast<double>(value) + 0.0001, -1, 1000);
             return true;
         case 320:
-            arpStepCount = toInt(static_cast<double>(value) * 31.0, 0, 31) + 1;
+            arpStepCount = truncClamp(static_cast<double>(value) * 31.0, 0, 31) + 1;
             return true;
         default:
             return false;
@@ -265,7 +262,7 @@ void Harrow::arpTick(int32_t frame, double tickLength) {
                 if (a == 0) continue;
                 const double velocity =
                     arpVelocityValue * range * 127.0 + (1.0 - range) * arpHeld[k];
-                arpEmit(kNoteOn, k, frame, toInt(velocity, 0, 127));
+                arpEmit(kNoteOn, k, frame, truncClamp(velocity, 0, 127));
             }
             break;
         }

@@ -348,7 +348,8 @@ TEST_F(Arp, DuophonicPlaysTwoLanesAndModulationOnlyMovesValues) {
 
 TEST_F(Arp, ModeCodesWithoutAModePlayNothing) {
     syncedTicks();
-    for (float mode : {1.0f, 7.0f, 8.0f, -3.0f, 1e9f, std::nanf("")}) {
+    for (float mode :
+         {1.0f, 7.0f, 8.0f, -3.0f, 1e9f}) {  // (non-finite values read as the init patch's)
         notes.clear();
         set(125, mode);
         engine->reset();
