@@ -179,18 +179,29 @@ TEST(NewsFetch, ARefusedConnectionFailsAtOnce) {
 }
 
 TEST(NewsFetch, AConnectionNobodyAcceptsEndsAtTheConnectTimeout) {
-    FullListener full;
-    AsyncHttp http;
-    ASSERT_TRUE(http.openSession(nullptr));
-    ASSERT_TRUE(http.setTimeout(300));
-    http.setTransferTimeout(10000);
-    const auto began = Clock::now();
-    ASSERT_TRUE(http.start(("http://127.0.0.1:" + std::to_string(full.port()) + kPath).c_str()));
-    ASSERT_TRUE(waitFinished(http));
-    const auto took = Clock::now() - began;
-    EXPECT_TRUE(http.error());
-    EXPECT_NE(http.endStatus().find("error 28, result Failed to connect"), std::string::npos)
-        << http.endStatus();
+    // Whether the kernel drops the handshake of a full listener depends on when the filler
+    // connections were queued; on a busy machine one may still be let through, so the
+    // listener is rebuilt and the fetch tried again, at most three times.
+    std::string endStatus;
+    Clock::duration took{};
+    bool error = false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        FullListener full;
+        AsyncHttp http;
+        ASSERT_TRUE(http.openSession(nullptr));
+        ASSERT_TRUE(http.setTimeout(300));
+        http.setTransferTimeout(10000);
+        const auto began = Clock::now();
+        ASSERT_TRUE(
+            http.start(("http://127.0.0.1:" + std::to_string(full.port()) + kPath).c_str()));
+        ASSERT_TRUE(waitFinished(http));
+        took = Clock::now() - began;
+        error = http.error();
+        endStatus = http.endStatus();
+        if (endStatus.find("error 28, result Failed to connect") != std::string::npos) break;
+    }
+    EXPECT_TRUE(error);
+    EXPECT_NE(endStatus.find("error 28, result Failed to connect"), std::string::npos) << endStatus;
     EXPECT_GE(took, 250ms);
     EXPECT_LT(took, 5000ms);
 }
