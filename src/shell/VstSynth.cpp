@@ -97,6 +97,8 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
         engine.renderBusy.exchange(0);
         return;
     }
+    // Parameter values and requests that control threads posted since the last block.
+    engine.applyPosted();
 
     // Notes from the editor's keyboard, queued since the last block.
     const int queued = guiQueueWrite;
