@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "content/SampleMap.h"
 #include "engine/Arpeggiator.h"
@@ -42,8 +43,19 @@ class Harrow : public Module {
     void reset();
     // audio or control: release (hard = false) or silence everything (hard = true)
     void allNotesOff(bool hard);
-    // any thread: one plain store per value
+    // audio, or a loader under the hand-over, or control while the host has stopped
+    // processing: applies one value at once (it may rewrite voice and effect state).
     void setParameter(int index, float value);
+    // control (any thread, also several at once): keeps the value for the audio thread,
+    // which applies it through setParameter at the start of its next block. A later value
+    // for the same slot replaces one not yet applied.
+    void postParameter(int index, float value);
+    // control: the audio thread releases (hard = false) or silences (hard = true) every
+    // voice at the start of its next block.
+    void postAllNotesOff(bool hard);
+    // audio (at the start of a block), or a loader under the hand-over: applies what the
+    // control threads posted since the last call.
+    void applyPosted();
     void recallPatch();
     // loader: after a program's instrument was loaded
     void applyProgram();
@@ -79,13 +91,13 @@ class Harrow : public Module {
     void clearModulationMatrix();
 
     PatchRecord& currentPatch() { return patches[currentProgram]; }
-    int currentProgram = 0;
+    std::atomic<int> currentProgram{0};
     std::unique_ptr<PatchRecord[]> patches;  // 128 records
 
     SampleMap map;
     std::atomic<int32_t> renderBusy{0};  // 1 while a block renders
     std::atomic<uint8_t> loading{0};     // 1 while the loader replaces the map
-    uint8_t forceReload = 0;
+    std::atomic<uint8_t> forceReload{0};
     uint8_t bankFolderSet = 0;
     int32_t dataVersion = 20;
     int bendRangeUp = 2;
@@ -203,6 +215,19 @@ class Harrow : public Module {
   private:
     void applyStoredEffectOrder();
     void setDefaultEffectOrder();
+    // Values posted by control threads: one word of flags per 32 slots says which slots
+    // hold a value not yet applied.
+    static constexpr int kPostedWords = (kNumSlots + 31) / 32;
+    std::atomic<float> posted_[kNumSlots];
+    std::atomic<uint32_t> postedFlags_[kPostedWords];
+    std::atomic<uint8_t> postedNotesOff_{0};  // 1 release, 2 silence
+    // Loads into this engine, one at a time (see selectProgram); other instances load
+    // beside it.
+    std::recursive_mutex loaderMutex_;
+    // Zones in the map as the last load or clear left it, for selectProgram's test that
+    // runs without the lock.
+    std::atomic<int32_t> loadedZones_{0};
+
     void startVoice(int slot, int note, int velocity);
     int chooseVoice();
     void stealInto(int slot);

@@ -1,6 +1,7 @@
 // The plug-in's entry functions: the host calls one of them to create an instance.
 #include <new>
 
+#include "platform/FpEnvironment.h"
 #include "shell/VstSynth.h"
 
 using corvane::VstSynth;
@@ -9,6 +10,7 @@ namespace {
 vst::AEffect* createInstance(vst::HostCallback host) {
     if (!host) return nullptr;
     if (host(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+    corvane::platform::FpEnvironmentGuard fp;  // the engine builds its tables here
     try {
         auto* synth = new VstSynth(host);
         return synth->getAeffect();

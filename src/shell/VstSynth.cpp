@@ -1,10 +1,10 @@
 #include "shell/VstSynth.h"
 
-#include <cfenv>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
+#include "platform/FpEnvironment.h"
 #include "platform/Threads.h"
 #include "shell/Text.h"
 
@@ -17,19 +17,6 @@ void copyName(char* out, const char* name) {
     copyText(out, name, 32);
 }
 
-// Saves the floating-point environment and sets round-to-nearest for one block; the
-// environment is restored whichever way the block is left.
-class FpEnvironmentGuard {
-  public:
-    FpEnvironmentGuard() {
-        std::fegetenv(&saved_);
-        std::fesetround(FE_TONEAREST);
-    }
-    ~FpEnvironmentGuard() { std::fesetenv(&saved_); }
-
-  private:
-    std::fenv_t saved_;
-};
 }  // namespace
 
 VstSynth::VstSynth(vst::HostCallback host) : AudioEffectBase(host, kNumPrograms, kNumParams) {
@@ -130,7 +117,7 @@ void VstSynth::placeArpNote(int status, int key, int32_t frame, int velocity) {
 }
 
 void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
-    FpEnvironmentGuard fp;
+    platform::FpEnvironmentGuard fp;
     inBlock.store(true);
     engine.renderBusy.exchange(1);
     if (engine.loading.load()) {
@@ -141,6 +128,8 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
         engine.renderBusy.exchange(0);
         return;
     }
+    // Parameter values and requests that control threads posted since the last block.
+    engine.applyPosted();
 
     // Notes from the editor's keyboard, queued since the last block.
     const int queued = guiQueueWrite;
