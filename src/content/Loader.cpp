@@ -15,14 +15,6 @@
 namespace corvane {
 namespace {
 
-// One load at a time in the process: two control threads loading at once would otherwise
-// both change a map, and the first to finish would let the audio thread back in early.
-// The audio thread never takes it.
-std::recursive_mutex& loaderMutex() {
-    static std::recursive_mutex m;
-    return m;
-}
-
 // Keeps the audio thread out of the engine: raises `loading`, then waits until the block in
 // progress (if any) has ended. A nested hand-over on the same engine leaves the flag to
 // the outer one.
@@ -180,10 +172,19 @@ void applyBankFolder(Harrow& engine, int recordCount) {
     engine.bankFolderSet = 0;
 }
 
+// Loads into one engine run one at a time under its own lock: two control threads loading
+// at once would both change the map, and the first to finish would let the audio thread
+// back in early. Another instance's load never holds this one up. The test whether there
+// is anything to do comes first and takes no lock, so a program change on the audio thread
+// that needs no load returns at once.
 void Harrow::selectProgram(int program) {
     program &= 127;
-    std::lock_guard<std::recursive_mutex> lock(loaderMutex());
-    if (program == currentProgram && map.zoneCount >= 1 && !forceReload) return;
+    if (program == currentProgram && loadedZones_.load() >= 1 && !forceReload) return;
+    std::lock_guard<std::recursive_mutex> lock(loaderMutex_);
+    if (program == currentProgram && map.zoneCount >= 1 && !forceReload) {
+        loadedZones_.store(map.zoneCount);
+        return;
+    }
     Handover handover(*this);
     currentProgram = program;
     forceReload = 0;
@@ -196,25 +197,28 @@ void Harrow::selectProgram(int program) {
                        field(patch.sampleFile, sizeof patch.sampleFile));
     }
     applyProgram();
+    loadedZones_.store(map.zoneCount);
 }
 
 void Harrow::loadFromPath(const char* path) {
-    std::lock_guard<std::recursive_mutex> lock(loaderMutex());
+    std::lock_guard<std::recursive_mutex> lock(loaderMutex_);
     Handover handover(*this);
     if (map.zoneCount != 0) clearSampleMap();
-    if (!path || !*path) return;
-    // Paths from this platform's dialogs use '/'; the stored form uses '\'.
-    const std::string stored = withBackslashes(path);
-    const size_t cut = stored.rfind('\\');
-    if (cut == std::string::npos)
-        loadInstrument(*this, std::string_view(), stored);
-    else
-        loadInstrument(*this, std::string_view(stored).substr(0, cut + 1),
-                       std::string_view(stored).substr(cut + 1));
+    if (path && *path) {
+        // Paths from this platform's dialogs use '/'; the stored form uses '\'.
+        const std::string stored = withBackslashes(path);
+        const size_t cut = stored.rfind('\\');
+        if (cut == std::string::npos)
+            loadInstrument(*this, std::string_view(), stored);
+        else
+            loadInstrument(*this, std::string_view(stored).substr(0, cut + 1),
+                           std::string_view(stored).substr(cut + 1));
+    }
+    loadedZones_.store(map.zoneCount);
 }
 
 void Harrow::setBankFolder(const char* path) {
-    std::lock_guard<std::recursive_mutex> lock(loaderMutex());
+    std::lock_guard<std::recursive_mutex> lock(loaderMutex_);
     std::string folder = path ? path : "";
     const size_t dot = folder.rfind('.');
     if (dot != std::string::npos) folder.resize(dot);

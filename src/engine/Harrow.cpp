@@ -78,6 +78,10 @@ void Harrow::reset() {
     std::memset(arpHeld, 0, sizeof arpHeld);
     anyKeyDown = 0;
     lastNote = -1;
+    arpClock = 0.0;
+    arpNoteA = arpNoteB = -1;
+    arpNoteValue = 0.0f;
+    arpVelocityValue = 0.5f;
 }
 
 void Harrow::releasePlayingVoices() {
@@ -193,8 +197,39 @@ void Harrow::setParameter(int index, float value) {
             bendRaw = dsp::truncClamp((value - 0.5f) * 16384.0f, -8192, 8192);
             break;
         default:
-            setModulationParameter(index, value);
+            if (!setArpParameter(index, value)) setModulationParameter(index, value);
             break;
+    }
+}
+
+void Harrow::postParameter(int index, float value) {
+    if (index < 0 || index >= kNumSlots) return;
+    posted_[index].store(value, std::memory_order_relaxed);
+    postedFlags_[index / 32].fetch_or(1u << (index % 32), std::memory_order_release);
+}
+
+void Harrow::postAllNotesOff(bool hard) {
+    if (hard)
+        postedNotesOff_.store(2, std::memory_order_release);
+    else
+        postedNotesOff_.fetch_or(1, std::memory_order_release);
+}
+
+void Harrow::applyPosted() {
+    if (postedNotesOff_.load(std::memory_order_relaxed) != 0) {
+        const uint8_t notesOff = postedNotesOff_.exchange(0, std::memory_order_acquire);
+        if (notesOff) allNotesOff(notesOff >= 2);
+    }
+    // Slots in order; a value posted again meanwhile is applied now or at the next call.
+    for (int w = 0; w < kPostedWords; ++w) {
+        if (postedFlags_[w].load(std::memory_order_relaxed) == 0) continue;
+        uint32_t flags = postedFlags_[w].exchange(0, std::memory_order_acquire);
+        while (flags) {
+            const int bit = __builtin_ctz(flags);
+            flags &= flags - 1;
+            const int index = w * 32 + bit;
+            setParameter(index, posted_[index].load(std::memory_order_relaxed));
+        }
     }
 }
 
@@ -213,6 +248,8 @@ void Harrow::applyProgram() {
         else
             setParameter(i, slots[i]);
     }
+    // The sink posts; the loader holds the engine, so the program plays from the first block.
+    applyPosted();
     applyStoredEffectOrder();
 }
 
@@ -241,6 +278,7 @@ void Harrow::setDefaultEffectOrder() {
 
 void Harrow::clearSampleMap() {
     map.clear();
+    loadedZones_.store(0);
     for (Voice& v : voices)
         v = Voice{};
 }

@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "content/SampleMap.h"
+#include "engine/Arpeggiator.h"
 #include "engine/EngineTables.h"
 #include "engine/Envelope.h"
 #include "engine/Filter.h"
@@ -25,6 +27,9 @@ namespace corvane {
 
 // Receives the values that applyProgram re-sends through the plug-in's setParameter.
 using ParamSink = void (*)(void* context, int index, float value);
+// Receives the arpeggiator's notes for the plug-in's note list: status 0x90 or 0x80, key,
+// frame offset in the host block, velocity (audio thread).
+using NoteSink = void (*)(void* context, int status, int key, int32_t frame, int velocity);
 
 class Harrow : public Module {
   public:
@@ -38,8 +43,19 @@ class Harrow : public Module {
     void reset();
     // audio or control: release (hard = false) or silence everything (hard = true)
     void allNotesOff(bool hard);
-    // any thread: one plain store per value
+    // audio, or a loader under the hand-over, or control while the host has stopped
+    // processing: applies one value at once (it may rewrite voice and effect state).
     void setParameter(int index, float value);
+    // control (any thread, also several at once): keeps the value for the audio thread,
+    // which applies it through setParameter at the start of its next block. A later value
+    // for the same slot replaces one not yet applied.
+    void postParameter(int index, float value);
+    // control: the audio thread releases (hard = false) or silences (hard = true) every
+    // voice at the start of its next block.
+    void postAllNotesOff(bool hard);
+    // audio (at the start of a block), or a loader under the hand-over: applies what the
+    // control threads posted since the last call.
+    void applyPosted();
     void recallPatch();
     // loader: after a program's instrument was loaded
     void applyProgram();
@@ -47,7 +63,13 @@ class Harrow : public Module {
     // audio
     void noteOn(int note, int velocity);
     void noteOff(int note);
-    void runArpeggiator(int frames);
+    // Once per host block, before the notes are applied: takes over a changed pattern,
+    // releases what the arpeggiator played when it was switched off or changed mode, and
+    // advances the clock by one while it is off.
+    void beginArpBlock();
+    // Runs the pattern frame by frame over `frames` frames (at most kArpBufferFrames) that
+    // start at frame `blockOffset` of the host block; nothing while it is off.
+    void runArpeggiator(int frames, int blockOffset = 0);
     void beginBlock();
     void renderVoices(int frames, float* fxL, float* fxR, float* dryL, float* dryR, int offset);
     void updateGlobalModulation();
@@ -69,13 +91,13 @@ class Harrow : public Module {
     void clearModulationMatrix();
 
     PatchRecord& currentPatch() { return patches[currentProgram]; }
-    int currentProgram = 0;
+    std::atomic<int> currentProgram{0};
     std::unique_ptr<PatchRecord[]> patches;  // 128 records
 
     SampleMap map;
     std::atomic<int32_t> renderBusy{0};  // 1 while a block renders
     std::atomic<uint8_t> loading{0};     // 1 while the loader replaces the map
-    uint8_t forceReload = 0;
+    std::atomic<uint8_t> forceReload{0};
     uint8_t bankFolderSet = 0;
     int32_t dataVersion = 20;
     int bendRangeUp = 2;
@@ -109,6 +131,31 @@ class Harrow : public Module {
     uint32_t arpTickCounter = 0;
     int arpCurrentStep = 0;
     uint8_t anyKeyDown = 0;
+
+    // Arpeggiator pattern (stored by setParameter on any thread; the grid is rebuilt from the
+    // lanes by the audio thread at the next block start once they changed).
+    float arpNoteLane[kArpSteps] = {};
+    float arpSecondLane[kArpSteps] = {};
+    int arpStepCount = 1;
+    bool arpSync = false;
+    float arpRateValue = 0.0f;
+    float arpSwing = 0.5f;
+    int arpLengthOffset = -31;
+    float arpRange = 0.0f;
+    std::atomic<bool> arpGridDirty{true};
+    NoteSink noteSink = nullptr;
+    void* noteSinkContext = nullptr;
+    // Arpeggiator state (audio thread).
+    float arpNoteTable[kArpTicks] = {};
+    float arpSecondTable[kArpTicks] = {};
+    bool arpRunning = false;  // arpOn as this block's start saw it
+    int arpRunningMode = 0;
+    int arpNoteA = -1, arpNoteB = -1;
+    float arpNoteValue = 0.0f;      // "Arp Note"
+    float arpVelocityValue = 0.5f;  // "Arp Vel"
+    int arpBufferStart = 0;         // host-block frame of the buffers' first entry
+    float arpNoteBuffer[kArpBufferFrames] = {};
+    float arpVelocityBuffer[kArpBufferFrames] = {};
 
     Random random;
     EffectRack rack;
@@ -168,10 +215,29 @@ class Harrow : public Module {
   private:
     void applyStoredEffectOrder();
     void setDefaultEffectOrder();
+    // Values posted by control threads: one word of flags per 32 slots says which slots
+    // hold a value not yet applied.
+    static constexpr int kPostedWords = (kNumSlots + 31) / 32;
+    std::atomic<float> posted_[kNumSlots];
+    std::atomic<uint32_t> postedFlags_[kPostedWords];
+    std::atomic<uint8_t> postedNotesOff_{0};  // 1 release, 2 silence
+    // Loads into this engine, one at a time (see selectProgram); other instances load
+    // beside it.
+    std::recursive_mutex loaderMutex_;
+    // Zones in the map as the last load or clear left it, for selectProgram's test that
+    // runs without the lock.
+    std::atomic<int32_t> loadedZones_{0};
+
     void startVoice(int slot, int note, int velocity);
     int chooseVoice();
     void stealInto(int slot);
     void releasePlayingVoices();
+    // Arpeggiator parameters; false for any other slot.
+    bool setArpParameter(int index, float value);
+    void arpTick(int32_t frame, double tickLength);
+    void arpEmit(int status, int key, int32_t frame, int velocity);
+    int arpLowestKey() const;
+    void arpReleaseNotes();
     void renderPiece(int frames, float* fxL, float* fxR, float* dryL, float* dryR, int offset);
     // A voice's sub-block from its modulation to its output, in three parts so that several
     // voices can share the filter pass: the modulation, envelope coefficients and the read

@@ -3,6 +3,7 @@
 #include <type_traits>
 
 #include "platform/Export.h"
+#include "platform/FpEnvironment.h"
 #include "shell/VstSynth.h"
 
 using corvane::VstSynth;
@@ -11,6 +12,7 @@ namespace {
 vst::AEffect* createInstance(vst::HostCallback host) {
     if (!host) return nullptr;
     if (host(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+    corvane::platform::FpEnvironmentGuard fp;  // the engine builds its tables here
     try {
         auto* synth = new VstSynth(host);
         return synth->getAeffect();

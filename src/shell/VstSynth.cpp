@@ -1,11 +1,10 @@
 #include "shell/VstSynth.h"
 
-#include <cfenv>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "platform/FpControl.h"
+#include "platform/FpEnvironment.h"
 #include "platform/Threads.h"
 #include "shell/Text.h"
 
@@ -18,26 +17,6 @@ void copyName(char* out, const char* name) {
     copyText(out, name, 32);
 }
 
-// Saves the host's floating-point environment and sets the defaults for one block
-// (round to nearest, exceptions masked, x87 at extended precision, no flush to zero); the
-// host's environment is restored whichever way the block is left. The control registers
-// are saved and written directly as well: not every C runtime's fenv keeps MXCSR.
-class FpEnvironmentGuard {
-  public:
-    FpEnvironmentGuard() : savedControl_(platform::readFpControl()) {
-        std::fegetenv(&saved_);
-        std::fesetenv(FE_DFL_ENV);
-        platform::writeFpControl(platform::defaultFpControl());
-    }
-    ~FpEnvironmentGuard() {
-        std::fesetenv(&saved_);
-        platform::writeFpControl(savedControl_);
-    }
-
-  private:
-    std::fenv_t saved_;
-    platform::FpControl savedControl_;
-};
 }  // namespace
 
 VstSynth::VstSynth(vst::HostCallback host) : AudioEffectBase(host, kNumPrograms, kNumParams) {
@@ -47,6 +26,8 @@ VstSynth::VstSynth(vst::HostCallback host) : AudioEffectBase(host, kNumPrograms,
     curProgram = 0;
     engine.paramSink = &VstSynth::engineParamSink;
     engine.paramSinkContext = this;
+    engine.noteSink = &VstSynth::engineNoteSink;
+    engine.noteSinkContext = this;
     if (host) {
         setNumInputs(0);
         setNumOutputs(2);
@@ -106,8 +87,37 @@ void VstSynth::engineParamSink(void* context, int index, float value) {
     static_cast<VstSynth*>(context)->setParameter(index, value);
 }
 
+void VstSynth::engineNoteSink(void* context, int status, int key, int32_t frame, int velocity) {
+    static_cast<VstSynth*>(context)->placeArpNote(status, key, frame, velocity);
+}
+
+// An arpeggiator note joins the list where the block loop reaches its frame: the loop plays
+// the list in order, each event at its offset or at the latest offset before it (the list is
+// not sorted), so a host note listed earlier but due later must not hold it back. The note
+// goes before the first event that the loop would play after its frame.
+void VstSynth::placeArpNote(int status, int key, int32_t frame, int velocity) {
+    const int before = noteCount;
+    appendNote(status, key, frame, velocity);
+    if (noteCount != before + 1) return;  // the list was full: its own rules placed the note
+    int32_t reached = 0;
+    int at = before;
+    for (int i = 0; i < before; ++i) {
+        const int32_t d = noteList[i].deltaFrames;
+        if (d >= blockFrames_) continue;  // never played
+        if (d > reached) reached = d;
+        if (reached > frame) {
+            at = i;
+            break;
+        }
+    }
+    if (at == before) return;
+    const NoteEvent e = noteList[before];
+    std::memmove(&noteList[at + 1], &noteList[at], sizeof(NoteEvent) * (before - at));
+    noteList[at] = e;
+}
+
 void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
-    FpEnvironmentGuard fp;
+    platform::FpEnvironmentGuard fp;
     inBlock.store(true);
     engine.renderBusy.exchange(1);
     if (engine.loading.load()) {
@@ -118,6 +128,8 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
         engine.renderBusy.exchange(0);
         return;
     }
+    // Parameter values and requests that control threads posted since the last block.
+    engine.applyPosted();
 
     // Notes from the editor's keyboard, queued since the last block.
     const int queued = guiQueueWrite;
@@ -134,10 +146,15 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
         (time && (time->flags & vst::kVstTempoValid) && time->tempo > 0.0) ? time->tempo : 120.0;
     engine.tempo = tempo;
 
-    // A host block longer than the one it announced is rendered as consecutive parts that
-    // fit the dry bus. One walk of the note list runs through all parts, so the notes play
-    // in list order just as in a block rendered whole.
-    const int32_t part = dryCapacity_ > 0 ? dryCapacity_ : frames;
+    engine.beginArpBlock();
+    blockFrames_ = frames;
+
+    // A host block longer than the one it announced, or longer than the arpeggiator's
+    // buffers, is rendered as consecutive parts that fit both. One walk of the note list
+    // runs through all parts, so the notes play in list order just as in a block rendered
+    // whole.
+    int32_t part = dryCapacity_ > 0 ? dryCapacity_ : frames;
+    if (part > kArpBufferFrames) part = kArpBufferFrames;
     int nextNote = 0;
     for (int32_t start = 0; start < frames; start += part) {
         const int32_t len = frames - start < part ? frames - start : part;
@@ -147,15 +164,14 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
 
     inBlock.store(false);
     noteCount = 0;
+    engine.arpRestartFrame = -1;  // a restart at or past the block end is not carried over
     engine.renderBusy.exchange(0);
 }
 
 void VstSynth::renderSegment(float** io, int32_t start, int32_t n, int32_t blockFrames,
                              int& nextNote) {
-    if (engine.arpOn)
-        engine.runArpeggiator(n);
-    else
-        engine.arpClock += 1.0;
+    // The arpeggiator's notes for this part join the list ahead of the walk (placeArpNote).
+    engine.runArpeggiator(n, start);
     engine.beginBlock();
 
     std::memset(io[0], 0, sizeof(float) * n);

@@ -42,6 +42,16 @@ bool anyHeld(const uint8_t* table) {
 
 int32_t VstSynth::processEvents(vst::VstEvents* events) {
     engine.arpRestartFrame = -1;
+    // The block starts here, on the audio thread: values posted since the last block, and
+    // those a controller sets below, take effect at once, so that the notes after them in
+    // the list are taken by the new settings (the arpeggiator switch among them). While a
+    // loader replaces the map it applies them itself.
+    const auto applyNow = [this] {
+        engine.renderBusy.exchange(1);
+        if (!engine.loading.load()) engine.applyPosted();
+        engine.renderBusy.exchange(0);
+    };
+    applyNow();
     if (!events) return 1;
     // The count is read again after every event.
     for (int32_t i = 0; i < events->numEvents; ++i) {
@@ -58,6 +68,7 @@ int32_t VstSynth::processEvents(vst::VstEvents* events) {
                 break;
             case 0xB0:
                 handleController(d1, d2);
+                applyNow();
                 break;
             case 0xC0:
                 setProgram(d1 & 0x7F);
@@ -70,6 +81,7 @@ int32_t VstSynth::processEvents(vst::VstEvents* events) {
                 float u = static_cast<float>(b / 16384.0 + 0.5);
                 u = u < 0.0f ? 0.0f : (u > 1.0f ? 1.0f : u);
                 setParameter(kPitchBendSlot, u);
+                applyNow();
                 engine.bendUnit = b / 8192.0;
                 engine.bendRaw = b;
                 break;

@@ -1,4 +1,5 @@
 // Parameters: the host-facing view of the current patch's slots.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -19,14 +20,20 @@ void VstSynth::setParameter(int32_t index, float value) {
     // There is no editor on this platform to follow the value.
 }
 
+// The patch keeps the value at once; the engine takes it at the start of the next block, on
+// the audio thread, since applying it may rewrite voice and effect state.
 void VstSynth::setParameterFromEditor(int32_t index, float value) {
-    if (index >= 0 && index < kStoredSlots) engine.currentPatch().slots[index] = value;
-    if (index >= 0 && index < kNumSlots) engine.setParameter(index, value);
+    if (index < 0 || index >= kNumSlots) return;
+    if (index < kStoredSlots)
+        std::atomic_ref<float>(engine.currentPatch().slots[index])
+            .store(value, std::memory_order_relaxed);
+    engine.postParameter(index, value);
 }
 
 float VstSynth::getParameter(int32_t index) {
     if (index < 0 || index >= kStoredSlots) return 0.0f;
-    return engine.currentPatch().slots[index];
+    return std::atomic_ref<float>(engine.currentPatch().slots[index])
+        .load(std::memory_order_relaxed);
 }
 
 void VstSynth::setParameterAutomated(int32_t index, float value) {
@@ -52,7 +59,7 @@ void VstSynth::getParameterName(int32_t index, char* text) {
 }
 
 void VstSynth::applyArpPattern(int k) {
-    engine.allNotesOff(false);
+    engine.postAllNotesOff(false);
     if (k <= 0 || k >= kArpPresetCount) return;  // "User Pattern" keeps the patch's own
     const PatchRecord& preset = arpPreset(k);
     setParameter(125, preset.slots[125]);

@@ -1,5 +1,6 @@
 #include "shell/vst/AudioEffectBase.h"
 
+#include "platform/FpEnvironment.h"
 #include "shell/Text.h"
 
 #include <cstring>
@@ -180,6 +181,7 @@ intptr_t AudioEffectBase::dispatcherProc(vst::AEffect* e, int32_t opcode, int32_
                                          intptr_t value, void* ptr, float opt) {
     AudioEffectBase* self = fromAeffect(e);
     if (!self) return 0;
+    platform::FpEnvironmentGuard fp;
     try {
         return self->dispatch(opcode, index, value, ptr, opt);
     } catch (...) {
@@ -197,16 +199,22 @@ void AudioEffectBase::processReplacingProc(vst::AEffect* e, float** in, float** 
                                            int32_t frames) {
     AudioEffectBase* self = fromAeffect(e);
     if (!self || !out || !out[0] || !out[1] || frames <= 0) return;
+    platform::FpEnvironmentGuard fp;
     self->processReplacing(in, out, frames);
 }
 
 void AudioEffectBase::setParameterProc(vst::AEffect* e, int32_t index, float value) {
-    if (AudioEffectBase* self = fromAeffect(e)) self->setParameter(index, value);
+    if (AudioEffectBase* self = fromAeffect(e)) {
+        platform::FpEnvironmentGuard fp;
+        self->setParameter(index, value);
+    }
 }
 
 float AudioEffectBase::getParameterProc(vst::AEffect* e, int32_t index) {
     AudioEffectBase* self = fromAeffect(e);
-    return self ? self->getParameter(index) : 0.0f;
+    if (!self) return 0.0f;
+    platform::FpEnvironmentGuard fp;
+    return self->getParameter(index);
 }
 
 }  // namespace corvane
