@@ -3,8 +3,9 @@
 #include <atomic>
 
 #if defined(_WIN32)
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
 #else
 #include <spawn.h>
 #include <sys/wait.h>

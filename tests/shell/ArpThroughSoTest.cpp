@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,8 @@ std::vector<uint8_t> cosineWav() {
     b.insert(b.end(), {'d', 'a', 't', 'a'});
     put32(b, frames * 2);
     for (int i = 0; i < frames; ++i)
-        put16(b, uint16_t(int16_t(std::lround(16000 * std::cos(2 * M_PI * kToneHz * i / kRate)))));
+        put16(b, uint16_t(int16_t(
+                     std::lround(16000 * std::cos(2 * std::numbers::pi * kToneHz * i / kRate)))));
     return b;
 }
 
@@ -197,11 +199,11 @@ double hzOf(int key) {
 
 // Amplitude of one key's tone in a stretch (Hann-windowed single-bin transform).
 double levelOf(const std::vector<float>& s, int64_t from, int64_t to, int key) {
-    const double w = 2 * M_PI * hzOf(key) / kRate;
+    const double w = 2 * std::numbers::pi * hzOf(key) / kRate;
     double re = 0.0, im = 0.0, sum = 0.0;
     const int64_t n = to - from;
     for (int64_t i = 0; i < n; ++i) {
-        const double win = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / double(n));
+        const double win = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(n));
         re += win * s[size_t(from + i)] * std::cos(w * double(i));
         im += win * s[size_t(from + i)] * std::sin(w * double(i));
         sum += win;
@@ -214,7 +216,9 @@ double levelOf(const std::vector<float>& s, int64_t from, int64_t to, int key) {
 // after `from` where it is below 90 % of its level at `from`.
 int64_t releaseFrame(const std::vector<float>& s, int64_t from, int64_t onset,
                      double period = 100.0) {
-    auto phase = [=](int64_t i) { return std::cos(2 * M_PI * double(i - onset) / period); };
+    auto phase = [=](int64_t i) {
+        return std::cos(2 * std::numbers::pi * double(i - onset) / period);
+    };
     double held = 0.0;
     for (int64_t i = from; held == 0.0; ++i)
         if (std::fabs(phase(i)) > 0.9) held = s[size_t(i)] / phase(i);
@@ -345,7 +349,8 @@ TEST_F(ArpSo, ATieHoldsTheNoteARestOnlyReleasesAndLengthMovesTheRest) {
     const double a = peakOf(out, 1000, 2000);
     ASSERT_GT(a, 0.01);
     for (int64_t i = 4000; i < 11000; ++i)
-        ASSERT_NEAR(out[size_t(i)], a * std::cos(2 * M_PI * double(i - kLatency) / 100.0), a * 0.01)
+        ASSERT_NEAR(out[size_t(i)],
+                    a * std::cos(2 * std::numbers::pi * double(i - kLatency) / 100.0), a * 0.01)
             << i;
     // The rest at step 2 (frame 11025) releases it; step 3 plays key 67 after silence.
     EXPECT_EQ(releaseFrame(out, 5000, kLatency) - lat.release, 11025);

@@ -1,8 +1,9 @@
 // Loading the REX Shared Library on Windows: the vendor's folder under the common program
 // files folder, then the system's library search; critical-error dialogs are suppressed
 // during each attempt, and the version comes from the file's version resource.
-#include <shlobj.h>
 #include <windows.h>
+// shlobj.h needs windows.h first.
+#include <shlobj.h>
 
 #include <string>
 #include <vector>

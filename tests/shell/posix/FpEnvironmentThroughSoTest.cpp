@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "SineInstrument.h"
+#include "shell/SineInstrument.h"
 #include "TestHost.h"
 
 using corvane::test::SineInstrument;

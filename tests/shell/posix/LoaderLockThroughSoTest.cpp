@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "SineInstrument.h"
+#include "shell/SineInstrument.h"
 #include "TestHost.h"
 
 using corvane::test::SineInstrument;
