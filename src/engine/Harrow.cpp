@@ -78,6 +78,10 @@ void Harrow::reset() {
     std::memset(arpHeld, 0, sizeof arpHeld);
     anyKeyDown = 0;
     lastNote = -1;
+    arpClock = 0.0;
+    arpNoteA = arpNoteB = -1;
+    arpNoteValue = 0.0f;
+    arpVelocityValue = 0.5f;
 }
 
 void Harrow::releasePlayingVoices() {
@@ -193,7 +197,7 @@ void Harrow::setParameter(int index, float value) {
             bendRaw = dsp::truncClamp((value - 0.5f) * 16384.0f, -8192, 8192);
             break;
         default:
-            setModulationParameter(index, value);
+            if (!setArpParameter(index, value)) setModulationParameter(index, value);
             break;
     }
 }
@@ -246,6 +250,28 @@ void Harrow::applyProgram() {
     }
     // The sink posts; the loader holds the engine, so the program plays from the first block.
     applyPosted();
+    applyStoredEffectOrder();
+}
+
+// The patch keeps its effect order in slots 323..328, each an effect number read as
+// floor(value + 0.1). An order that names every effect once is taken; anything else (a
+// repeated or missing effect, a value out of range, NaN) leaves the default order 0..5.
+void Harrow::applyStoredEffectOrder() {
+    const float* stored = currentPatch().slots + kEffectOrderSlot;
+    int32_t order[6];
+    bool seen[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        const float v = stored[i];
+        if (!(v >= -0.1f && v < 5.9f)) return setDefaultEffectOrder();
+        const int e = std::clamp(static_cast<int>(std::floor(v + 0.1f)), 0, 5);
+        if (seen[e]) return setDefaultEffectOrder();
+        seen[e] = true;
+        order[i] = e;
+    }
+    std::copy(order, order + 6, effectOrder);
+}
+
+void Harrow::setDefaultEffectOrder() {
     for (int i = 0; i < 6; ++i)
         effectOrder[i] = i;
 }

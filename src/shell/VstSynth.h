@@ -87,7 +87,9 @@ class VstSynth : public AudioEffectBase {
 
   private:
     friend class VstSynthTestAccess;
-    void renderSegment(float** outputs, int32_t start, int32_t frames);
+    // One part of a host block; nextNote is the note-list walk, carried across the parts.
+    void renderSegment(float** outputs, int32_t start, int32_t frames, int32_t blockFrames,
+                       int& nextNote);
     void renderPieces(float** outputs, int32_t from, int32_t to, int32_t segmentStart);
     void playNote(const NoteEvent& e);
     void handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, bool fromHost);
@@ -96,6 +98,8 @@ class VstSynth : public AudioEffectBase {
     void rebuildCcOfParam();
     void controllerEcho(int32_t index, float value);
     static void engineParamSink(void* context, int index, float value);
+    static void engineNoteSink(void* context, int status, int key, int32_t frame, int velocity);
+    void placeArpNote(int status, int key, int32_t frame, int velocity);  // audio
 
     std::unique_ptr<float[]> dryL_, dryR_;
     int32_t dryCapacity_ = 0;
@@ -103,6 +107,7 @@ class VstSynth : public AudioEffectBase {
     vst::VstMidiEvent echoEvent_{};
     vst::VstEvents echoEvents_{};
     bool guiArpRestartOpen_ = true;  // editor notes may still restart the arpeggiator
+    int32_t blockFrames_ = 0;        // length of the host block being rendered
     RenderObserver renderObserver_ = nullptr;
     void* renderObserverContext_ = nullptr;
 };

