@@ -99,9 +99,10 @@ class Harrow : public Module {
     std::atomic<uint8_t> loading{0};     // 1 while the loader replaces the map
     std::atomic<uint8_t> forceReload{0};
     uint8_t bankFolderSet = 0;
-    int32_t dataVersion = 20;
-    int bendRangeUp = 2;
-    int bendRangeDown = 2;
+    // Written by a chunk restore on a control thread while blocks may render.
+    std::atomic<int32_t> dataVersion{20};
+    std::atomic<int> bendRangeUp{2};
+    std::atomic<int> bendRangeDown{2};
     int voiceCount = 12;
     // Effect rack slot order: applyProgram takes the patch's stored order when it names
     // every effect once, else the default order 0..5.
