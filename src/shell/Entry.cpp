@@ -2,6 +2,9 @@
 #include <new>
 
 #include "shell/VstSynth.h"
+#if CORVANE_EDITOR
+#include "editor/Editor.h"
+#endif
 
 using corvane::VstSynth;
 
@@ -9,6 +12,9 @@ namespace {
 vst::AEffect* createInstance(vst::HostCallback host) {
     if (!host) return nullptr;
     if (host(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+#if CORVANE_EDITOR
+    corvane::setEditorFactory(&corvane::editor::makeEditor);
+#endif
     try {
         auto* synth = new VstSynth(host);
         return synth->getAeffect();

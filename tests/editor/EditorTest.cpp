@@ -1,0 +1,423 @@
+// The editor through Corvane.so, driven as a person would under a private Xvfb: the host's
+// top-level window, idle calls, XTest pointer and keys, XDND drops and pixels read back.
+// Positions are those of the window at 100 % zoom.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "EditorHarness.h"
+#include "TestHost.h"
+#include "shell/vst/VstAbi.h"
+
+namespace fs = std::filesystem;
+using corvane::testhost::EditorHarness;
+using corvane::testhost::Plugin;
+using corvane::testhost::Rgb;
+using corvane::testhost::Xvfb;
+
+namespace {
+
+const std::string kHandclap =
+    std::string(CORVANE_SHARED_DIR) + "/content/body-percussion/Programs/body_handclap.sfz";
+
+// Places in the window.
+constexpr int kCutoffX = 482, kCutoffY = 128;  // "Cutoff" knob (slot 28) on the first page
+constexpr int kResonanceX = 546, kResonanceY = 128;
+constexpr int kProgramX = 135, kCategoryX = 500, kFileX = 652, kZoomX = 734, kHeaderY = 20;
+int tabX(int page) {
+    return 490 + page * 92 + 44;
+}
+constexpr int kTabY = 54;
+// Popup items: the menu's top-left corner, 18 pixels a row.
+int itemY(int top, int row) {
+    return top + row * 18 + 9;
+}
+// White key n (0 = key 24) of the on-screen keyboard, near its front edge.
+int whiteKeyX(int n) {
+    return static_cast<int>(74 + (n + 0.5) * (876.0 / 35.0));
+}
+constexpr int kWhiteKeyY = 604;
+
+class EditorTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(xvfb_.ok()) << "Xvfb could not be started";
+        std::string error;
+        plugin_ = Plugin::load(CORVANE_SO_PATH, &error);
+        ASSERT_TRUE(plugin_) << error;
+        plugin_->start(44100.0, 512);
+        harness_ = std::make_unique<EditorHarness>(*plugin_);
+        ASSERT_TRUE(harness_->ok());
+    }
+    void TearDown() override {
+        harness_.reset();
+        plugin_.reset();
+    }
+
+    float storedSlot(int slot) {
+        const std::vector<uint8_t> chunk = plugin_->getChunk(true);
+        float v = 0;
+        std::memcpy(&v, chunk.data() + 40 + 512 + 4 * slot, 4);
+        return v;
+    }
+
+    double renderEnergy(int blocks) {
+        std::vector<float> l(512), r(512);
+        double e = 0;
+        for (int i = 0; i < blocks; ++i) {
+            plugin_->process(l.data(), r.data(), 512);
+            for (int j = 0; j < 512; ++j)
+                e += double(l[j]) * l[j] + double(r[j]) * r[j];
+        }
+        return e;
+    }
+
+    static bool near(const Rgb& a, int r, int g, int b, int tolerance = 6) {
+        return std::abs(a.r - r) <= tolerance && std::abs(a.g - g) <= tolerance &&
+               std::abs(a.b - b) <= tolerance;
+    }
+
+    Xvfb xvfb_;
+    std::unique_ptr<Plugin> plugin_;
+    std::unique_ptr<EditorHarness> harness_;
+};
+
+TEST_F(EditorTest, IsAnnouncedAndOpensAtItsSize) {
+    EXPECT_TRUE(plugin_->effect()->flags & vst::effFlagsHasEditor);
+    vst::ERect* rect = nullptr;
+    EXPECT_EQ(plugin_->dispatch(vst::effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right - rect->left, 960);
+    EXPECT_EQ(rect->bottom - rect->top, 640);
+    // No parent window: refused, and nothing breaks.
+    EXPECT_EQ(plugin_->dispatch(vst::effEditOpen, 0, 0, nullptr), 0);
+    plugin_->dispatch(vst::effEditIdle);
+    plugin_->dispatch(vst::effEditClose);
+    ASSERT_TRUE(harness_->open());
+    EXPECT_EQ(harness_->errors(), 0);
+}
+
+TEST_F(EditorTest, OpensAndClosesTwoHundredTimes) {
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(harness_->open()) << "opening " << i;
+        plugin_->dispatch(vst::effEditIdle);
+        harness_->close();
+        plugin_->dispatch(vst::effEditIdle);  // idle after close does nothing
+    }
+    EXPECT_EQ(harness_->errors(), 0);
+}
+
+TEST_F(EditorTest, PluginDeletedWithTheWindowOpen) {
+    ASSERT_TRUE(harness_->open());
+    harness_->click(kCutoffX, kCutoffY, 3);  // a popup menu open as well
+    plugin_.reset();
+    harness_->pluginGone();
+    harness_->idle(20);
+    EXPECT_EQ(harness_->errors(), 0);
+    // The host's window is intact and now empty of the editor.
+    EXPECT_TRUE(near(harness_->pixel(kCutoffX, kCutoffY), 0, 0, 0));
+}
+
+TEST_F(EditorTest, KnobDragIsOneHostGesture) {
+    ASSERT_TRUE(harness_->open());
+    EXPECT_FLOAT_EQ(plugin_->getParameter(28), 1.0f);  // the init patch's open filter
+    plugin_->edits.clear();
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 40);
+    ASSERT_GE(plugin_->edits.size(), 3u);
+    EXPECT_EQ(plugin_->edits.front().opcode, vst::audioMasterBeginEdit);
+    EXPECT_EQ(plugin_->edits.front().index, 28);
+    EXPECT_EQ(plugin_->edits.back().opcode, vst::audioMasterEndEdit);
+    EXPECT_EQ(plugin_->edits.back().index, 28);
+    for (size_t i = 1; i + 1 < plugin_->edits.size(); ++i) {
+        EXPECT_EQ(plugin_->edits[i].opcode, vst::audioMasterAutomate);
+        EXPECT_EQ(plugin_->edits[i].index, 28);
+    }
+    // 40 pixels of a 200-pixel range.
+    EXPECT_NEAR(plugin_->getParameter(28), 0.8f, 0.011f);
+    EXPECT_NEAR(plugin_->edits[plugin_->edits.size() - 2].value, plugin_->getParameter(28), 1e-6);
+
+    // With Shift the same distance moves ten times less.
+    harness_->holdShift(true);
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY - 40);
+    harness_->holdShift(false);
+    EXPECT_NEAR(plugin_->getParameter(28), 0.82f, 0.003f);
+
+    // The wheel: three steps of 1 %.
+    harness_->scroll(kResonanceX, kResonanceY, 3);
+    EXPECT_NEAR(plugin_->getParameter(29), 0.03f, 1e-4);
+
+    // A double-click returns the knob to the init patch's value.
+    harness_->move(kCutoffX, kCutoffY);
+    harness_->press();
+    harness_->release();
+    harness_->press();
+    harness_->release();
+    EXPECT_FLOAT_EQ(plugin_->getParameter(28), 1.0f);
+
+    // The controller learned for the slot (74 by default) is echoed to the host.
+    bool echoed = false;
+    for (const auto& m : plugin_->midiFromPlugin)
+        echoed |= m[0] == 0xB0 && m[1] == 74;
+    EXPECT_TRUE(echoed);
+    EXPECT_EQ(harness_->errors(), 0);
+}
+
+TEST_F(EditorTest, AutomationFromAnotherThreadMovesTheKnob) {
+    ASSERT_TRUE(harness_->open());
+    const auto before = harness_->grab(450, 104, 64, 48);
+    std::atomic<bool> done{false};
+    vst::AEffect* effect = plugin_->effect();
+    std::thread automation([&] {
+        for (int i = 0; i <= 2000; ++i)
+            effect->setParameter(effect, 28, 1.0f - i / 2000.0f);
+        done = true;
+    });
+    while (!done)
+        harness_->idle(5);
+    automation.join();
+    harness_->idle(30);
+    EXPECT_FLOAT_EQ(plugin_->getParameter(28), 0.0f);
+    const auto after = harness_->grab(450, 104, 64, 48);
+    EXPECT_NE(before, after);
+    // Back at 1.0 the knob looks as it did.
+    plugin_->setParameter(28, 1.0f);
+    harness_->idle(30);
+    EXPECT_EQ(harness_->grab(450, 104, 64, 48), before);
+}
+
+TEST_F(EditorTest, DroppedInstrumentLightsItsKeysAndAClickedKeySounds) {
+    ASSERT_TRUE(harness_->open());
+    for (int n = 0; n < 35; ++n)
+        EXPECT_TRUE(near(harness_->pixel(whiteKeyX(n), kWhiteKeyY), 237, 237, 235)) << "key " << n;
+    ASSERT_TRUE(harness_->dropFile(kHandclap));
+    // The handclap regions cover every key: all of them are lit.
+    for (int n = 0; n < 35; ++n)
+        EXPECT_TRUE(near(harness_->pixel(whiteKeyX(n), kWhiteKeyY), 204, 224, 247)) << "key " << n;
+
+    EXPECT_EQ(renderEnergy(2), 0.0);
+    const int c3 = 21;  // white key 21 is key 60
+    harness_->move(whiteKeyX(c3), kWhiteKeyY);
+    harness_->press();
+    EXPECT_TRUE(near(harness_->pixel(whiteKeyX(c3), kWhiteKeyY), 245, 158, 46));  // held
+    EXPECT_GT(renderEnergy(1), 1e-3);
+    harness_->release();
+    renderEnergy(40);
+    harness_->idle(30);
+    EXPECT_TRUE(near(harness_->pixel(whiteKeyX(c3), kWhiteKeyY), 204, 224, 247));
+    EXPECT_EQ(harness_->errors(), 0);
+}
+
+TEST_F(EditorTest, ProgramAndCategoryMenusSelectAndFilter) {
+    ASSERT_TRUE(harness_->open());
+    harness_->click(kProgramX, kHeaderY);
+    harness_->click(40, itemY(36, 2));  // the third program
+    EXPECT_EQ(plugin_->program(), 2);
+    // The category menu sets the patch's category ("Category: Bass" is the third entry)
+    // and narrows the program menu to that category.
+    harness_->click(kCategoryX, kHeaderY);
+    harness_->click(kCategoryX - 60, itemY(36, 2));
+    EXPECT_FLOAT_EQ(storedSlot(322), 2.0f);
+    harness_->click(kProgramX, kHeaderY);
+    harness_->click(40, itemY(36, 1));  // no second entry: the menu closes, nothing changes
+    EXPECT_EQ(plugin_->program(), 2);
+    harness_->click(kProgramX, kHeaderY);
+    harness_->click(40, itemY(36, 0));
+    EXPECT_EQ(plugin_->program(), 2);
+    // "Category: None" lifts the filter.
+    harness_->click(kCategoryX, kHeaderY);
+    harness_->click(kCategoryX - 60, itemY(36, 0));
+    EXPECT_FLOAT_EQ(storedSlot(322), 0.0f);
+    harness_->click(kProgramX, kHeaderY);
+    harness_->click(40, itemY(36, 5));
+    EXPECT_EQ(plugin_->program(), 5);
+    // Arrows step through the programs.
+    harness_->click(305, kHeaderY);
+    EXPECT_EQ(plugin_->program(), 6);
+    harness_->click(277, kHeaderY);
+    EXPECT_EQ(plugin_->program(), 5);
+}
+
+TEST_F(EditorTest, MidiLearnThenForget) {
+    ASSERT_TRUE(harness_->open());
+    harness_->click(kCutoffX, kCutoffY, 3);
+    harness_->click(kCutoffX + 10, itemY(kCutoffY, 0));  // "MIDI Learn"
+    plugin_->sendMidi({{0, {0xB0, 20, 127}}});
+    std::vector<float> l(512), r(512);
+    plugin_->process(l.data(), r.data(), 512);
+    EXPECT_FLOAT_EQ(plugin_->getParameter(28), 1.0f);
+    plugin_->sendMidi({{0, {0xB0, 20, 0}}});
+    plugin_->process(l.data(), r.data(), 512);
+    EXPECT_FLOAT_EQ(plugin_->getParameter(28), 0.0f);  // controller 20 now drives the cutoff
+
+    harness_->click(kCutoffX, kCutoffY, 3);
+    harness_->click(kCutoffX + 10, itemY(kCutoffY, 1));  // "MIDI Forget"
+    plugin_->sendMidi({{0, {0xB0, 20, 127}}, {0, {0xB0, 74, 127}}});
+    plugin_->process(l.data(), r.data(), 512);
+    EXPECT_FLOAT_EQ(plugin_->getParameter(28), 0.0f);  // neither controller reaches it
+}
+
+TEST_F(EditorTest, SavePatchThroughTheBrowserLoadsBackIdentically) {
+    const fs::path dir = fs::temp_directory_path() / ("crveditor" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    ASSERT_TRUE(harness_->open());
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 30);
+    const std::vector<uint8_t> saved = plugin_->getChunk(true);
+
+    harness_->click(kFileX, kHeaderY);
+    harness_->click(kFileX + 10, itemY(36, 2));  // "Save Patch..."
+    const std::string file = (dir / "mypatch.fxp").string();
+    harness_->type(file);
+    harness_->key("Return");
+    ASSERT_TRUE(fs::exists(file));
+
+    // Change the patch, then load the file back through "Load Patch...".
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 60);
+    EXPECT_NE(plugin_->getChunk(true), saved);
+    harness_->click(kFileX, kHeaderY);
+    harness_->click(kFileX + 10, itemY(36, 1));  // "Load Patch..."
+    harness_->type(file);
+    harness_->key("Return");
+    std::vector<uint8_t> loaded = plugin_->getChunk(true);
+    // Saving named the program after the file; everything else is as it was.
+    char name[32] = {};
+    std::memcpy(name, loaded.data() + 40, 31);
+    EXPECT_STREQ(name, "mypatch");
+    std::memcpy(loaded.data() + 40, saved.data() + 40, 32);
+    EXPECT_EQ(loaded, saved);
+    fs::remove_all(dir);
+}
+
+TEST_F(EditorTest, InstrumentBrowserLoadsAnInstrumentThatSounds) {
+    ASSERT_TRUE(harness_->open());
+    harness_->click(412, 54);  // "Load SFZ/REX..."
+    harness_->type(kHandclap);
+    harness_->key("Return");
+    plugin_->sendMidi({{0, {0x90, 60, 100}}});
+    EXPECT_GT(renderEnergy(2), 1e-3);
+}
+
+TEST_F(EditorTest, ReorderingEffectPanelsChangesTheSound) {
+    auto render = [&](bool reorder) {
+        ASSERT_TRUE(harness_->open());
+        harness_->dropFile(kHandclap);
+        plugin_->setParameter(119, 1.0f);  // distortion on
+        plugin_->setParameter(99, 1.0f);   // full drive
+        plugin_->setParameter(117, 1.0f);  // delay on
+        if (reorder) {
+            harness_->click(tabX(4), kTabY);
+            // Drag the distortion panel (first) past the delay (fifth).
+            harness_->drag(10 + 76, 92, 10 + 4 * 156 + 76, 92, 12);
+            EXPECT_FLOAT_EQ(storedSlot(323), 1.0f);
+            EXPECT_FLOAT_EQ(storedSlot(327), 0.0f);
+            EXPECT_FLOAT_EQ(storedSlot(326), 4.0f);
+        }
+        plugin_->sendMidi({{0, {0x90, 60, 127}}});
+    };
+    render(false);
+    std::vector<float> a, aR, b, bR;
+    plugin_->render(44100, 512, {}, a, aR);
+    harness_.reset();
+    std::string error;
+    plugin_ = Plugin::load(CORVANE_SO_PATH, &error);
+    plugin_->start(44100.0, 512);
+    harness_ = std::make_unique<EditorHarness>(*plugin_);
+    render(true);
+    plugin_->render(44100, 512, {}, b, bR);
+    ASSERT_EQ(a.size(), b.size());
+    double diff = 0, sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        diff += std::fabs(a[i] - b[i]);
+        sum += std::fabs(a[i]);
+    }
+    EXPECT_GT(sum, 1.0);
+    EXPECT_GT(diff, 0.05 * sum);
+}
+
+TEST_F(EditorTest, LaneStepsAreDrawnWithThePointer) {
+    ASSERT_TRUE(harness_->open());
+    harness_->click(tabX(3), kTabY);
+    // Step 5 of the note lane: a click near the top is two octaves up.
+    const int x = static_cast<int>(60 + 4 * 27.5 + 12);
+    harness_->click(x, 222);
+    EXPECT_EQ(static_cast<int>(storedSlot(260) * 128), 25);
+    // The right button makes it a rest, then a tie.
+    harness_->click(x, 300, 3);
+    EXPECT_EQ(static_cast<int>(storedSlot(260) * 128), 0);
+    harness_->click(x, 300, 3);
+    EXPECT_FLOAT_EQ(storedSlot(260), 1.0f);
+    // The second lane takes the height as it is.
+    harness_->click(x, 392 + 61);
+    EXPECT_NEAR(storedSlot(292), 0.5f, 0.02f);
+}
+
+TEST_F(EditorTest, ZoomResizesTheWindowAndIsRemembered) {
+    ASSERT_TRUE(harness_->open());
+    harness_->click(kZoomX, kHeaderY);
+    EXPECT_EQ(plugin_->sizeWindow, std::make_pair(1440, 960));
+    harness_->close();
+    vst::ERect* rect = nullptr;
+    plugin_->dispatch(vst::effEditGetRect, 0, 0, &rect);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right, 1440);
+    ASSERT_TRUE(harness_->open());
+    // At 150 % the cutoff knob sits half as far again from the corner.
+    plugin_->edits.clear();
+    harness_->drag(kCutoffX * 3 / 2, kCutoffY * 3 / 2, kCutoffX * 3 / 2, kCutoffY * 3 / 2 + 60);
+    ASSERT_FALSE(plugin_->edits.empty());
+    EXPECT_EQ(plugin_->edits.front().index, 28);
+    EXPECT_NEAR(plugin_->getParameter(28), 0.8f, 0.011f);
+}
+
+TEST_F(EditorTest, EveryPageIsDrawnAndDiffers) {
+    ASSERT_TRUE(harness_->open());
+    std::vector<std::vector<Rgb>> pages;
+    for (int p = 0; p < 5; ++p) {
+        harness_->click(tabX(p), kTabY);
+        harness_->move(5, 635);  // no tooltip
+        pages.push_back(harness_->grab(0, 0, 960, 640));
+        // Not blank: the background, the panels, the text and the keys are all there.
+        std::vector<uint32_t> colours;
+        for (size_t i = 0; i < pages.back().size(); i += 7) {
+            const Rgb& c = pages.back()[i];
+            const uint32_t v = (c.r << 16) | (c.g << 8) | c.b;
+            if (std::find(colours.begin(), colours.end(), v) == colours.end()) colours.push_back(v);
+        }
+        EXPECT_GT(colours.size(), 20u) << "page " << p;
+        EXPECT_TRUE(near(harness_->pixel(480, 74), 33, 37, 41)) << "page " << p;  // background
+    }
+    for (int p = 1; p < 5; ++p)
+        EXPECT_NE(pages[p], pages[p - 1]);
+    // The page is part of the remembered view state: reopening shows the last one.
+    harness_->close();
+    ASSERT_TRUE(harness_->open());
+    harness_->move(5, 635);
+    EXPECT_EQ(harness_->grab(0, 0, 960, 640), pages[4]);
+}
+
+TEST_F(EditorTest, KeyboardAloneMovesAControl) {
+    ASSERT_TRUE(harness_->open());
+    harness_->click(kResonanceX, kResonanceY);  // focus
+    const float start = plugin_->getParameter(29);
+    harness_->key("Up");
+    harness_->key("Up");
+    EXPECT_NEAR(plugin_->getParameter(29), start + 0.02f, 1e-4);
+    harness_->key("End");
+    EXPECT_FLOAT_EQ(plugin_->getParameter(29), 1.0f);
+    // Ctrl+Right turns the page.
+    harness_->key("Escape");
+    harness_->key("Right");
+    harness_->move(5, 635);
+    harness_->idle(20);
+    // The second page has no "Cutoff" knob: dragging there changes nothing.
+    const float cutoff = plugin_->getParameter(28);
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 40);
+    EXPECT_FLOAT_EQ(plugin_->getParameter(28), cutoff);
+}
+
+}  // namespace
