@@ -421,3 +421,45 @@ TEST_F(EditorTest, KeyboardAloneMovesAControl) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditorTest, ListMenusRenameAndPatternMenu) {
+    ASSERT_TRUE(harness_->open());
+    // The filter type menu: "Low-pass" is its second entry.
+    harness_->click(388, 140);
+    harness_->click(388, itemY(154, 1));
+    EXPECT_FLOAT_EQ(storedSlot(126), 1.0f);
+    // The wheel over a menu steps through its entries.
+    harness_->scroll(388, 140, 1);
+    EXPECT_FLOAT_EQ(storedSlot(126), 2.0f);
+
+    // Rename the program from the keyboard.
+    harness_->click(357, kHeaderY);
+    for (int i = 0; i < 12; ++i)
+        harness_->key("BackSpace");
+    harness_->type("Claps");
+    harness_->key("Return");
+    EXPECT_EQ(plugin_->programName(), "Claps");
+
+    // The pattern menu applies a preset: "Bass Roller 1" is the second entry.
+    harness_->click(tabX(3), kTabY);
+    harness_->click(325, 125);
+    harness_->click(300, itemY(140, 1));
+    EXPECT_FLOAT_EQ(storedSlot(125), 5.0f);
+    EXPECT_NEAR(storedSlot(320), 0.230003f, 1e-6);
+    EXPECT_EQ(harness_->errors(), 0);
+}
+
+TEST_F(EditorTest, HoveringShowsTheNameAndValue) {
+    ASSERT_TRUE(harness_->open());
+    harness_->move(5, 635);
+    const auto without = harness_->grab(kCutoffX, kCutoffY, 200, 40);
+    harness_->move(kCutoffX, kCutoffY);
+    harness_->idle(20);
+    // The tooltip's pale box lies below and right of the pointer.
+    EXPECT_TRUE(near(harness_->pixel(kCutoffX + 16, kCutoffY + 20), 250, 245, 214));
+    EXPECT_NE(harness_->grab(kCutoffX, kCutoffY, 200, 40), without);
+}
+
+}  // namespace
