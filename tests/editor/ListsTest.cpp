@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "editor/Lists.h"
+#include "editor/UriList.h"
 #include "shell/ParamInfo.h"
 
 using namespace corvane;
@@ -16,8 +17,8 @@ TEST(EditorLists, ScaledEntriesReadBackAsThemselves) {
         int slot;
         size_t count;
         double scale;
-    } lists[] = {{33, 4, 3.0}, {42, 4, 3.0},  {51, 4, 3.0}, {79, 7, 6.1},
-                 {85, 8, 8.0}, {91, 5, 4.0},  {97, 9, 8.0}, {101, 3, 2.01}, {106, 3, 2.01}};
+    } lists[] = {{33, 4, 3.0}, {42, 4, 3.0}, {51, 4, 3.0},   {79, 7, 6.1},  {85, 8, 8.0},
+                 {91, 5, 4.0}, {97, 9, 8.0}, {101, 3, 2.01}, {106, 3, 2.01}};
     for (const auto& l : lists) {
         const std::vector<ListEntry> entries = listEntriesOf(l.slot);
         ASSERT_EQ(entries.size(), l.count) << "slot " << l.slot;
@@ -70,8 +71,8 @@ TEST(EditorLists, MatrixAndArpeggiatorMenusInTheirOrder) {
     EXPECT_EQ(entryIndexOf(listEntriesOf(192), 3.000001f), 31);
 
     const auto& modes = arpModes();
-    const char* order[6] = {"Mode: Chord",  "Mode: Duophonic", "Mode: Dynamic",
-                            "Mode: Modulation", "Mode: Simple", "Mode: One Shot"};
+    const char* order[6] = {"Mode: Chord",      "Mode: Duophonic", "Mode: Dynamic",
+                            "Mode: Modulation", "Mode: Simple",    "Mode: One Shot"};
     const float codes[6] = {3, 6, 5, 4, 0, 2};
     ASSERT_EQ(modes.size(), 6u);
     for (int i = 0; i < 6; ++i) {
@@ -81,4 +82,17 @@ TEST(EditorLists, MatrixAndArpeggiatorMenusInTheirOrder) {
     EXPECT_STREQ(arpSyncedRateName(0.0f), "1/2*");
     EXPECT_STREQ(arpSyncedRateName(1.0f), "1/128T");
     EXPECT_STREQ(arpSyncedRateName(std::nanf("")), "1/2*");
+}
+
+TEST(EditorDrops, FirstLocalFileOfAUriList) {
+    auto first = [](const std::string& s) { return firstPathOfUriList(s.data(), s.size()); };
+    EXPECT_EQ(first("file:///home/u/My%20Kit.sfz\r\n"), "/home/u/My Kit.sfz");
+    EXPECT_EQ(first("# comment\r\nhttp://x/y.sfz\r\nfile://host/a/b.sfz\r\nfile:///c.sfz"),
+              "/a/b.sfz");
+    EXPECT_EQ(first("file:///a%2"), "/a%2");               // a cut escape stays as it is
+    EXPECT_EQ(first("file:///a%zz"), "/a%zz");             // so does one that is not hex
+    EXPECT_EQ(first("file:///a%00b\nfile:///ok"), "/ok");  // no zero bytes in a path
+    EXPECT_EQ(first("file://nohost"), "");
+    EXPECT_EQ(first(""), "");
+    EXPECT_EQ(firstPathOfUriList(nullptr, 5), "");
 }

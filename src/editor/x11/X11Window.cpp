@@ -1,5 +1,7 @@
 #include "editor/x11/X11Window.h"
 
+#include "editor/UriList.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -138,43 +140,6 @@ unsigned modifiersOf(unsigned state) {
     if (state & ControlMask) m |= kControl;
     if (state & Mod1Mask) m |= kAlt;
     return m;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The first file of a text/uri-list as a local path ("" when there is none).
-std::string firstPathOfUriList(const char* data, size_t size) {
-    std::string list(data, size);
-    size_t start = 0;
-    while (start < list.size()) {
-        size_t end = list.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = list.size();
-        std::string uri = list.substr(start, end - start);
-        start = end + 1;
-        if (uri.empty() || uri[0] == '#') continue;
-        if (uri.rfind("file://", 0) != 0) continue;
-        uri = uri.substr(7);
-        const size_t slash = uri.find('/');  // skip a host name
-        if (slash == std::string::npos) continue;
-        uri = uri.substr(slash);
-        std::string path;
-        for (size_t i = 0; i < uri.size(); ++i) {
-            if (uri[i] == '%' && i + 2 < uri.size() && hexValue(uri[i + 1]) >= 0 &&
-                hexValue(uri[i + 2]) >= 0) {
-                path += static_cast<char>(hexValue(uri[i + 1]) * 16 + hexValue(uri[i + 2]));
-                i += 2;
-            } else {
-                path += uri[i];
-            }
-        }
-        return path;
-    }
-    return {};
 }
 
 class X11Window final : public NativeWindow {
