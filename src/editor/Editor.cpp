@@ -78,6 +78,10 @@ void ADEditor::idle() {
     for (auto& d : dirtySlots_)
         if (d.exchange(0, std::memory_order_acquire)) changed = true;
     if (page() == 3 && synth_.engine.anyKeyDown) changed = true;  // the playing step moves
+    if (synth_.learnParam != shownLearn_) {  // a controller completed MIDI learn
+        shownLearn_ = synth_.learnParam;
+        changed = true;
+    }
     if (changed) window_->invalidate();
     window_->pump();
 }

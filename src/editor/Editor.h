@@ -200,7 +200,8 @@ class ADEditor final : public EditorLink, private WindowClient {
     bool editingName_ = false;
     std::string nameEdit_;
     std::string instrumentName_ = "---";
-    int laneDrag_ = -1;  // lane being painted across
+    int laneDrag_ = -1;    // lane being painted across
+    int shownLearn_ = -1;  // the slot waiting for MIDI learn when last painted
 };
 
 // The factory the plug-in library registers (see setEditorFactory).

@@ -463,3 +463,103 @@ TEST_F(EditorTest, HoveringShowsTheNameAndValue) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditorTest, MatrixRowFromItsMenusAndAmount) {
+    ASSERT_TRUE(harness_->open());
+    harness_->click(tabX(2), kTabY);
+    // Row 2: source "LFO 1" (code 13), amount dragged right, destination "Pitch Semi" (1).
+    harness_->click(105, 135);
+    harness_->click(100, itemY(150, 12));
+    EXPECT_FLOAT_EQ(storedSlot(129), 13.0f);
+    harness_->click(397, 135);
+    harness_->click(487, itemY(150, 0));  // the second column starts with "Pitch Semi"
+    EXPECT_FLOAT_EQ(storedSlot(193), 1.0f);
+    harness_->drag(246, 135, 274, 135);
+    EXPECT_NEAR(storedSlot(161), 0.64f, 0.011f);
+    // Matrix slots are not host parameters: no gesture reaches the host for them.
+    for (const auto& e : plugin_->edits)
+        EXPECT_LT(e.index, 111);
+}
+
+TEST_F(EditorTest, HostNotesAndPitchBendAreShown) {
+    ASSERT_TRUE(harness_->open());
+    const int c3 = 21;
+    EXPECT_TRUE(near(harness_->pixel(22, 581), 245, 158, 46));  // the bend wheel at rest
+    plugin_->sendMidi({{0, {0x90, 60, 100}}, {0, {0xE0, 0x7F, 0x7F}}});
+    renderEnergy(1);
+    harness_->idle(30);
+    EXPECT_TRUE(near(harness_->pixel(whiteKeyX(c3), kWhiteKeyY), 245, 158, 46));
+    EXPECT_TRUE(near(harness_->pixel(22, 533), 245, 158, 46));  // bent fully up
+    plugin_->sendMidi({{0, {0x80, 60, 0}}, {0, {0xE0, 0x00, 0x40}}});
+    renderEnergy(1);
+    harness_->idle(30);
+    EXPECT_TRUE(near(harness_->pixel(whiteKeyX(c3), kWhiteKeyY), 237, 237, 235));
+    EXPECT_TRUE(near(harness_->pixel(22, 581), 245, 158, 46));
+}
+
+TEST_F(EditorTest, ProgramChangedByTheHostIsShown) {
+    ASSERT_TRUE(harness_->open());
+    harness_->move(5, 635);
+    const auto first = harness_->grab(450, 104, 64, 48);
+    plugin_->setProgram(1);
+    harness_->idle(20);
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 40);
+    harness_->move(5, 635);
+    EXPECT_NE(harness_->grab(450, 104, 64, 48), first);
+    plugin_->setProgram(0);
+    harness_->idle(30);
+    EXPECT_EQ(harness_->grab(450, 104, 64, 48), first);
+}
+
+TEST_F(EditorTest, LifecycleCallsInAnyOrder) {
+    plugin_->dispatch(vst::effEditClose);  // never opened
+    plugin_->dispatch(vst::effEditIdle);
+    ASSERT_TRUE(harness_->open());
+    ASSERT_TRUE(harness_->open());  // opened again without a close: one window
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 20);
+    EXPECT_NEAR(plugin_->getParameter(28), 0.9f, 0.011f);
+    harness_->close();
+    harness_->close();
+    EXPECT_EQ(harness_->errors(), 0);
+}
+
+TEST_F(EditorTest, BrowserFoldersMissingFilesAndExtensions) {
+    const fs::path dir = fs::temp_directory_path() / ("crvbrowse" + std::to_string(getpid()));
+    fs::create_directories(dir / "sub");
+    ASSERT_TRUE(harness_->open());
+    harness_->click(kFileX, kHeaderY);
+    harness_->click(kFileX + 10, itemY(36, 2));  // "Save Patch..."
+    harness_->type(dir.string());
+    harness_->key("Return");  // a folder: the browser goes there
+    harness_->type("noext");
+    harness_->key("Return");
+    EXPECT_TRUE(fs::exists(dir / "noext.fxp"));  // the extension was added
+
+    // A file that is not there: the browser stays open, and Escape closes it.
+    harness_->click(kFileX, kHeaderY);
+    harness_->click(kFileX + 10, itemY(36, 1));  // "Load Patch..."
+    harness_->type((dir / "missing.fxp").string());
+    harness_->key("Return");
+    const float cutoff = plugin_->getParameter(28);
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 40);  // under the browser
+    EXPECT_FLOAT_EQ(plugin_->getParameter(28), cutoff);
+    harness_->key("Escape");
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 40);
+    EXPECT_NEAR(plugin_->getParameter(28), cutoff - 0.2f, 0.011f);
+
+    // The browser lists the folder it last used: the saved file, double-clicked, loads.
+    harness_->click(kFileX, kHeaderY);
+    harness_->click(kFileX + 10, itemY(36, 1));
+    harness_->move(300, 170 + 18 + 9);  // second row: "noext.fxp" after the folder "sub/"
+    harness_->press();
+    harness_->release();
+    harness_->press();
+    harness_->release();
+    EXPECT_EQ(plugin_->programName(), "noext");
+    EXPECT_NEAR(plugin_->getParameter(28), cutoff, 1e-6);
+    fs::remove_all(dir);
+}
+
+}  // namespace
