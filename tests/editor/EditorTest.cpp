@@ -563,3 +563,29 @@ TEST_F(EditorTest, BrowserFoldersMissingFilesAndExtensions) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EditorOwnHost, WheelMessagesMoveTheControlUnderThePointer) {
+    Xvfb xvfb;
+    ASSERT_TRUE(xvfb.ok());
+    corvane::testhost::HostOptions options;
+    options.vendor = "Tessel Audio";  // only the own host sends its wheel this way
+    std::string error;
+    auto plugin = Plugin::load(CORVANE_SO_PATH, &error, options);
+    ASSERT_TRUE(plugin) << error;
+    plugin->start(44100.0, 512);
+    EditorHarness harness(*plugin);
+    ASSERT_TRUE(harness.open());
+    harness.move(kResonanceX, kResonanceY);
+    const intptr_t position = (intptr_t{kResonanceY} << 16) | kResonanceX;
+    const int32_t whee = vst::fourCC('W', 'h', 'e', 'e');
+    EXPECT_EQ(plugin->dispatch(vst::effVendorSpecific, whee, position, nullptr, 1.0f), 0);
+    EXPECT_EQ(plugin->dispatch(vst::effVendorSpecific, whee, position, nullptr, 1.0f), 0);
+    EXPECT_NEAR(plugin->getParameter(29), 0.02f, 1e-4);
+    plugin->dispatch(vst::effVendorSpecific, whee, position, nullptr, -1.0f);
+    EXPECT_NEAR(plugin->getParameter(29), 0.01f, 1e-4);
+    harness.close();
+}
+
+}  // namespace
