@@ -148,7 +148,7 @@ void EditorHarness::idle(int ms) {
         ++rounds;
     } while (rounds < 2 || std::chrono::steady_clock::now() < until);
     // A size change asked for by the editor follows the host's top-level window.
-    if (display_ && top_ && plugin_.sizeWindow.first > 0 &&
+    if (pluginAlive_ && display_ && top_ && plugin_.sizeWindow.first > 0 &&
         (plugin_.sizeWindow.first != width_ || plugin_.sizeWindow.second != height_)) {
         width_ = plugin_.sizeWindow.first;
         height_ = plugin_.sizeWindow.second;

@@ -43,7 +43,10 @@ class EditorHarness {
     bool open();
     void close();  // effEditClose
     // The plug-in was deleted with its window open: nothing more is sent to it.
-    void pluginGone() { open_ = false; }
+    void pluginGone() {
+        open_ = false;
+        pluginAlive_ = false;
+    }
     int width() const { return width_; }
     int height() const { return height_; }
     unsigned long topWindow() const { return top_; }
@@ -82,6 +85,7 @@ class EditorHarness {
     std::string dropUri_;
     int width_ = 0, height_ = 0;
     bool open_ = false;
+    bool pluginAlive_ = true;
 };
 
 }  // namespace corvane::testhost
