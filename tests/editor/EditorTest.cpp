@@ -589,3 +589,32 @@ TEST(EditorOwnHost, WheelMessagesMoveTheControlUnderThePointer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditorTest, SaveBankAndLoadItBack) {
+    const fs::path dir = fs::temp_directory_path() / ("crvbank" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    ASSERT_TRUE(harness_->open());
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 50);
+    const float saved = plugin_->getParameter(28);
+    harness_->click(kFileX, kHeaderY);
+    harness_->click(kFileX + 10, itemY(36, 4));  // "Save Bank..."
+    harness_->type((dir / "mybank").string());
+    harness_->key("Return");
+    ASSERT_TRUE(fs::exists(dir / "mybank.fxb"));
+
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY - 50);
+    EXPECT_NE(plugin_->getParameter(28), saved);
+    harness_->click(kFileX, kHeaderY);
+    harness_->click(kFileX + 10, itemY(36, 3));  // "Load Bank..."
+    harness_->type((dir / "mybank.fxb").string());
+    harness_->key("Return");
+    EXPECT_FLOAT_EQ(plugin_->getParameter(28), saved);
+    // The knob shows the loaded value: dragging it on starts from there.
+    harness_->drag(kCutoffX, kCutoffY, kCutoffX, kCutoffY + 10);
+    EXPECT_NEAR(plugin_->getParameter(28), saved - 0.05f, 0.011f);
+    fs::remove_all(dir);
+}
+
+}  // namespace
