@@ -9,7 +9,7 @@ namespace {
 constexpr double kKnobW = 64, kKnobH = 78;
 constexpr double kToggleW = 64, kToggleH = 40;
 constexpr double kMenuW = 136, kMenuH = 44;
-constexpr double kPanelW = 152, kPanelGap = 4, kPanelTop = 80, kPanelH = 430;
+constexpr double kPanelW = 152, kPanelGap = 4, kPanelTop = 80;
 }  // namespace
 
 void ADEditor::add(Kind kind, int slot, double x, double y, const char* label, int pageIndex,
