@@ -114,6 +114,56 @@ void BM_WholeRack(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeRack)->DenseRange(0, 4, 1);
 
+// One effect type after a short burst of noise and then `range(2)` seconds of silence: the
+// cost of the blocks that follow, which decaying states must not make dearer than the first
+// second's. Arguments: effect number, type setting (of the effect's type slot), seconds.
+void BM_IdleAfterSilence(benchmark::State& state) {
+    static constexpr int kTypeSlot[6] = {97, 101, 106, 79, 85, 91};
+    static constexpr float kTypeSteps[6] = {8.0f, 2.0f, 2.0f, 6.0f, 8.0f, 4.0f};
+    const int effect = static_cast<int>(state.range(0));
+    Random random;
+    EffectRack rack(random);
+    configure(rack, effect);
+    rack.setParameter(82, 0.0f);  // chorus and phaser feedback as the init patch has it
+    rack.setParameter(kTypeSlot[effect],
+                      static_cast<float>(state.range(1)) / kTypeSteps[effect] + 0.001f);
+    static const Signal signal;
+    std::vector<float> l(kBlock), r(kBlock);
+    float* io[2] = {l.data(), r.data()};
+    DelayModulation mod;
+    mod.lfoTable = corvane::lfoSine();
+    const int32_t order[6] = {0, 1, 2, 3, 4, 5};
+    const long silentBlocks = static_cast<long>(state.range(2) * kRate / kBlock);
+    for (long b = 0; b < 16 + silentBlocks; ++b) {
+        if (b < 16) {
+            std::memcpy(l.data(), signal.left.data() + b * kBlock, sizeof(float) * kBlock);
+            std::memcpy(r.data(), signal.right.data() + b * kBlock, sizeof(float) * kBlock);
+        } else {
+            std::fill(l.begin(), l.end(), 0.0f);
+            std::fill(r.begin(), r.end(), 0.0f);
+        }
+        rack.process(kBlock, io, order, 120.0f, mod);
+    }
+    for (auto _ : state) {
+        std::fill(l.begin(), l.end(), 0.0f);
+        std::fill(r.begin(), r.end(), 0.0f);
+        rack.process(kBlock, io, order, 120.0f, mod);
+        benchmark::DoNotOptimize(l.data());
+    }
+}
+void idleArguments(benchmark::internal::Benchmark* b) {
+    static constexpr int kTypes[6] = {9, 3, 0, 7, 9, 5};
+    for (int effect : {0, 1, 3, 4, 5})
+        for (int type = 0; type < kTypes[effect]; ++type)
+            for (int seconds : {0, 60})
+                b->Args({effect, type, seconds});
+}
+BENCHMARK(BM_IdleAfterSilence)
+    ->Apply(idleArguments)
+    ->Iterations(86)  // one second of blocks
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
 }  // namespace
 
 // The benchmark program's entry point belongs to the engine benchmark (BENCHMARK_MAIN); this

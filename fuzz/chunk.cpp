@@ -1,22 +1,15 @@
 // Feeds arbitrary bytes to setChunk, both as they come and laid out to the sizes a host
-// normally hands over, and checks that the store stays readable and displayable afterwards.
+// normally hands over, and checks that the store stays readable and displayable afterwards
+// and that the restored patch renders finite audio.
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "RenderCheck.h"
 #include "shell/VstSynth.h"
 
 namespace {
-
-intptr_t host(vst::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
-    return opcode == vst::audioMasterVersion ? 2400 : 0;
-}
-
-corvane::VstSynth& synth() {
-    static corvane::VstSynth* s = new corvane::VstSynth(&host);
-    return *s;
-}
 
 void checkStore(corvane::VstSynth& s) {
     for (int i = 0; i < corvane::kNumPrograms; ++i) {
@@ -42,7 +35,7 @@ void checkStore(corvane::VstSynth& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    corvane::VstSynth& s = synth();
+    corvane::VstSynth& s = fuzzcheck::synth();
     const uint8_t mode = data[0];
     const bool preset = mode & 1;
     ++data;
@@ -53,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size) std::memcpy(raw.get(), data, size);
     s.setChunk(raw.get(), static_cast<int32_t>(size), preset);
     checkStore(s);
+    fuzzcheck::renderAndCheck(s);
 
     // Laid out to a program, a full bank or a bank of a few records, zero-padded, with the
     // announced size off by a little now and then.
@@ -65,5 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(padded.data(), data, size < padded.size() ? size : padded.size());
     s.setChunk(padded.data(), target, preset);
     checkStore(s);
+    fuzzcheck::renderAndCheck(s);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "content/SampleMap.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -77,8 +78,11 @@ int32_t SampleMap::sliceDurationSamples(const SampleZone& trigger, int slice, do
     const double ticks = static_cast<double>(end) - zones[slice].slicePosition;
     if (tempo <= 0.0) tempo = 120.0;
     // ticks / (tempo * 256) seconds, at the trigger zone's own rate.
-    const double samples = ticks / (tempo * 256.0) * trigger.sampleRate;
-    return static_cast<int32_t>(samples + 0.4999999);
+    const double samples = ticks / (tempo * 256.0) * trigger.sampleRate + 0.4999999;
+    // Positions far apart (from a damaged loop) give lengths past the integer range.
+    if (!(samples < 2147483647.0)) return INT32_MAX;
+    if (!(samples > -2147483648.0)) return INT32_MIN;
+    return static_cast<int32_t>(samples);
 }
 
 }  // namespace corvane

@@ -1,7 +1,7 @@
 #include "content/SfzReader.h"
 
-#include <charconv>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -97,8 +97,9 @@ int8_t low8(int32_t v) {
     return static_cast<int8_t>(static_cast<uint8_t>(v & 0xff));
 }
 
-// A key: a note name (c4 = 60, c#4 = 61) when the value starts with a letter, else an
-// integer.
+// A key: a note name (c4 = 60, c#4 = 61, db4 = 61) when the value starts with a letter,
+// else an integer. A sharp or a flat sign ("#", "b") follows the letter and moves the key a
+// semitone within the same octave number, so cb4 is 59 and b#3 is 60.
 int32_t parseKey(const Text& t, size_t v) {
     const unsigned char c = t.at(v);
     if (c < 'A') return parseInteger(t.run(v, isIntegerChar));
@@ -129,13 +130,14 @@ int32_t parseKey(const Text& t, size_t v) {
             semitone = 0;
             break;
     }
-    const bool sharp = t.at(v + 1) == '#';
-    const size_t octaveAt = v + (sharp ? 2 : 1);
+    const unsigned char sign = t.at(v + 1);
+    const int shift = sign == '#' ? 1 : ((sign | 0x20) == 'b' ? -1 : 0);
+    const size_t octaveAt = v + (shift != 0 ? 2 : 1);
     char octave[2] = {static_cast<char>(t.at(octaveAt)), static_cast<char>(t.at(octaveAt + 1))};
     size_t n = 0;
     while (n < 2 && isIntegerChar(static_cast<unsigned char>(octave[n])))
         ++n;
-    return semitone + (sharp ? 13 : 12) + 12 * parseInteger(std::string_view(octave, n));
+    return semitone + shift + 12 + 12 * parseInteger(std::string_view(octave, n));
 }
 
 void loadSample(const Text& t, size_t v, SampleMap& map, SampleZone& zone, SampleOpener opener,

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "dsp/SafeMath.h"
 #include "engine/Playback.h"
 #include "shell/BuiltinPatches.h"
 
@@ -27,11 +28,13 @@ T smoothTowards(T x, T target, int n) {
     return x;
 }
 
-// Truncation towards zero, limited to lo..hi (NaN gives lo): stored values are not trusted.
-inline int toInt(float x, int lo, int hi) {
-    if (!(x > static_cast<float>(lo))) return lo;
-    if (x >= static_cast<float>(hi)) return hi;
-    return static_cast<int>(x);
+// How the engine reads a value that is not a number or infinite: as the init patch's value
+// of a stored slot, the centre for pitch bend, 0 for anything else. The patch keeps the
+// bits it was given; only the engine's reading of them is replaced.
+inline float readableValue(int index, float value) {
+    if (std::isfinite(value)) return value;
+    if (index >= 0 && index < kStoredSlots) return initPatch().slots[index];
+    return index == kPitchBendSlot ? 0.5f : 0.0f;
 }
 
 }  // namespace
@@ -101,6 +104,7 @@ void Harrow::updateGlideCoef() {
 }
 
 void Harrow::setParameter(int index, float value) {
+    value = readableValue(index, value);
     if (index >= 79 && index <= 121) rack.setParameter(index, value);
     switch (index) {
         case 18:
@@ -145,9 +149,12 @@ void Harrow::setParameter(int index, float value) {
         case 32:
             dcBlock = value > 0.00001f;
             break;
-        case 74:
-            masterGain = value * value * ((hostIsOwnHost && dataVersion >= 15) ? 8.0f : 4.0f);
+        case 74: {
+            // Held to the host's range: a damaged patch must not overflow the output gain.
+            const float v = dsp::unitClamp(value);
+            masterGain = v * v * ((hostIsOwnHost && dataVersion >= 15) ? 8.0f : 4.0f);
             break;
+        }
         case 78:
             glideTime = value;
             glideOn = value > 0.0000001f;
@@ -160,7 +167,7 @@ void Harrow::setParameter(int index, float value) {
             arpOn = value > 0.001f;
             break;
         case 126:
-            filterType = toInt(value + 0.0000001f, 0, 100);
+            filterType = dsp::truncClamp(value + 0.0000001f, 0, 100);
             filter.setType(value);
             for (int i = 0; i < kPlayingVoices; ++i) {
                 Voice& v = voices[i];
@@ -179,11 +186,11 @@ void Harrow::setParameter(int index, float value) {
             break;
         case 321:
             // A stored value beyond 0..1 must not reach the tail ring or past the pool.
-            voiceCount = toInt(value * 32.0f, 0, 32) + 8;
+            voiceCount = dsp::truncClamp(value * 32.0f, 0, 32) + 8;
             break;
         case kPitchBendSlot:
             bendUnit = 2.0 * (value - 0.5);
-            bendRaw = toInt((value - 0.5f) * 16384.0f, -8192, 8192);
+            bendRaw = dsp::truncClamp((value - 0.5f) * 16384.0f, -8192, 8192);
             break;
         default:
             setModulationParameter(index, value);
@@ -206,6 +213,28 @@ void Harrow::applyProgram() {
         else
             setParameter(i, slots[i]);
     }
+    applyStoredEffectOrder();
+}
+
+// The patch keeps its effect order in slots 323..328, each an effect number read as
+// floor(value + 0.1). An order that names every effect once is taken; anything else (a
+// repeated or missing effect, a value out of range, NaN) leaves the default order 0..5.
+void Harrow::applyStoredEffectOrder() {
+    const float* stored = currentPatch().slots + kEffectOrderSlot;
+    int32_t order[6];
+    bool seen[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        const float v = stored[i];
+        if (!(v >= -0.1f && v < 5.9f)) return setDefaultEffectOrder();
+        const int e = std::clamp(static_cast<int>(std::floor(v + 0.1f)), 0, 5);
+        if (seen[e]) return setDefaultEffectOrder();
+        seen[e] = true;
+        order[i] = e;
+    }
+    std::copy(order, order + 6, effectOrder);
+}
+
+void Harrow::setDefaultEffectOrder() {
     for (int i = 0; i < 6; ++i)
         effectOrder[i] = i;
 }
@@ -482,10 +511,10 @@ void Harrow::finishVoice(Voice& v, int n, VoicePiece& piece, float* fxL, float* 
 
     const float lm = 1.0f + std::max(m.level, -1.0f);
     const float a = lm * lm * m.levelFactor * zone.gain * kVoiceOutputScale;
-    const float p = std::clamp(m.pan, -1.0f, 1.0f);
+    const float p = dsp::safeClamp(m.pan, -1.0f, 1.0f);
     const float gainL = p > 0.0f ? a * (1.0f - p) : a;
     const float gainR = p < 0.0f ? a * (1.0f + p) : a;
-    const float send = std::clamp(m.send, 0.0f, 1.0f);
+    const float send = dsp::unitClamp(m.send);
     if (v.prevGainL < 0.0f) {
         v.prevGainL = gainL;
         v.prevGainR = gainR;

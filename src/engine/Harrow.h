@@ -81,7 +81,9 @@ class Harrow : public Module {
     int bendRangeUp = 2;
     int bendRangeDown = 2;
     int voiceCount = 12;
-    // Effect rack slot order; the default order 0..5 is restored by applyProgram.
+    // Effect rack slot order: applyProgram takes the patch's stored order when it names
+    // every effect once, else the default order 0..5.
+    static constexpr int kEffectOrderSlot = 323;  // slots 323..328
     int32_t effectOrder[6] = {0, 1, 2, 3, 4, 5};
 
     // Host facts the plug-in keeps current.
@@ -164,6 +166,8 @@ class Harrow : public Module {
     float filterEnvAmount = 0.0f;  // `Filter Env Amt`
 
   private:
+    void applyStoredEffectOrder();
+    void setDefaultEffectOrder();
     void startVoice(int slot, int note, int velocity);
     int chooseVoice();
     void stealInto(int slot);

@@ -3,6 +3,7 @@
 // slots or a filter type the voices render unmodulated and unfiltered.
 #include <algorithm>
 
+#include "dsp/SafeMath.h"
 #include "engine/Harrow.h"
 
 namespace corvane {
@@ -61,7 +62,7 @@ void Harrow::updateGlobalModulation() {
 
     // The delay's copy of LFO 2 runs at the rate the global sources give it.
     const Lfo& lfo2 = lfos[1];
-    const float setting = std::clamp(lfo2.rateValue() + g.lfo2Rate, 0.0f, 1.0f);
+    const float setting = dsp::unitClamp(lfo2.rateValue() + g.lfo2Rate);
     delayModulation.phaseIncrement = lfo2.incrementFor(lfo2.rateFor(setting));
     delayModulation.lfoTable = lfo2.table();
     if (g.lfo2PhaseSet) delayModulation.phase = g.lfo2Phase;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/SafeMath.h"
+
 namespace corvane {
 
 const float kLfoSyncLengths[kLfoSyncEntries] = {
@@ -15,7 +17,7 @@ const float kLfoSyncLengths[kLfoSyncEntries] = {
 namespace {
 // Slot values arrive unchecked; keep every conversion inside its table.
 float unit(float v) {
-    return std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
+    return dsp::unitClamp(v);
 }
 }  // namespace
 
@@ -67,7 +69,7 @@ void Lfo::beginBlock(double tempo) {
 }
 
 void Lfo::modulateRate(float setting) {
-    setCurrentRate(rateFor(std::clamp(setting, 0.0f, 1.0f)));
+    setCurrentRate(rateFor(dsp::unitClamp(setting)));
 }
 
 double Lfo::freeRate(float v) {

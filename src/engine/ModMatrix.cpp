@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "dsp/SafeMath.h"
+
 namespace corvane {
 
 const uint8_t kModSourceMenu[kModSourceMenuSize] = {
@@ -203,7 +205,7 @@ float ModMatrix::voiceSource(int code, const ModVoiceSources& v, const ModGlobal
         case kSrcModWheel: {
             float w = static_cast<float>(g.modWheel);
             if (wheelCurve.inUse) w = wheelCurve.apply(w);
-            return std::clamp(w, 0.0f, 1.0f);
+            return dsp::unitClamp(w);
         }
         case kSrcPitchWheel:
             return static_cast<float>(g.bend);
@@ -416,7 +418,7 @@ void ModMatrix::globalPass(const ModVoiceSources& voice0, const ModGlobals& g, b
             case kDstWheelCurve:
             case kDstVelocityCurve:
             case kDstBreathCurve: {
-                const double x = std::clamp(value * a * 0.5 + 0.5, 0.01, 0.99);
+                const double x = dsp::safeClamp(value * a * 0.5 + 0.5, 0.01, 0.99);
                 ModCurve& c = destination_[s] == kDstWheelCurve      ? wheelCurve
                               : destination_[s] == kDstVelocityCurve ? velocityCurve
                                                                      : breathCurve;

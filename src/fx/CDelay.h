@@ -29,6 +29,7 @@ class CDelay {
 
     const CDelayLine& line(int side) const { return side == 0 ? *lineL_ : *lineR_; }
     float feedback() const { return feedback_; }
+    long subnormalCount() const { return lineL_->subnormalCount() + lineR_->subnormalCount(); }
 
   private:
     double sampleRate_ = -1.0;

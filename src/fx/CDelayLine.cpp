@@ -4,6 +4,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include "dsp/SafeMath.h"
+
 namespace corvane {
 
 namespace {
@@ -11,6 +13,13 @@ namespace {
 // Zero and denormal values (all exponent bits clear) count as 0.
 float zeroIfTiny(float v) {
     return std::fabs(v) < FLT_MIN ? 0.0f : v;
+}
+
+// One step of a control smoother: 1 % of the way to the target, landing on it once closer
+// than 1e-9.
+float glide(float x, float target) {
+    const float next = x + (target - x) * 0.01f;
+    return std::fabs(target - next) < 1e-9f ? target : next;
 }
 
 }  // namespace
@@ -26,17 +35,18 @@ CDelayLine::CDelayLine(int capacity, double initialPhase)
 }
 
 void CDelayLine::setSmoothing(float s) {
-    smoothing_ = std::clamp(s, 0.05f, 1.0f);
+    smoothing_ = dsp::safeClamp(s, 0.05f, 1.0f);
 }
 void CDelayLine::setFeedback(float f) {
-    feedbackTarget_ = zeroIfTiny(f);
+    feedbackTarget_ = zeroIfTiny(dsp::safeClamp(f, -1.0f, 1.0f));
 }
 void CDelayLine::setWet(float w) {
-    wetTarget_ = zeroIfTiny(w);
+    wetTarget_ = zeroIfTiny(dsp::safeClamp(w, -1.0f, 1.0f));
 }
 
 void CDelayLine::setDelay(double t) {
     const double n = capacity_;
+    t = dsp::unitClamp(t);
     rateTarget_ = 1.0 / (((1.0 - 2.0 / n) * 0.99 * t + 2.0 / n) * n);
 }
 
@@ -70,7 +80,9 @@ void CDelayLine::append(LineBlock& b, float value, double position) {
 
 void CDelayLine::process(float* buffer, int frames) {
     if (std::fabs(wet_) < 1e-5f && std::fabs(wetTarget_) < 1e-5f) {
-        if (!resting_) rest();
+        // Every silent call rests the line again, so that delay, feedback and rate set
+        // meanwhile are taken up at once when the wet level returns.
+        rest();
         return;
     }
     resting_ = false;
@@ -106,13 +118,13 @@ void CDelayLine::process(float* buffer, int frames) {
             }
         }
 
-        // c. output smoothing
-        out_ = zeroIfTiny(out_ + (value - out_) * smoothing_);
+        // c. output smoothing; a state that has died away below 1e-9 rests at 0
+        out_ = dsp::flushSmall(out_ + (value - out_) * smoothing_);
 
         // d./e. advance the write phase; at the end of a cycle the blocks swap roles. The
         // sample of this step is stamped in both cycles' coordinates across the boundary.
-        const float lineInput = x * inputGain_ + feedback_ * out_;
-        const double step = std::clamp(rate_ * speed, minStep, 0.2);
+        const float lineInput = dsp::flushSmall(x * inputGain_ + feedback_ * out_);
+        const double step = dsp::safeClamp(rate_ * speed, minStep, 0.2);
         writePhase_ += step;
         if (writePhase_ >= 1.0) {
             LineBlock& wb = blocks_[writeBlock_];
@@ -132,13 +144,23 @@ void CDelayLine::process(float* buffer, int frames) {
         // f. mix
         buffer[n] = x + wet_ * out_;
 
-        // g. control smoothing
+        // g. control smoothing; each smoother lands on its target once within 1e-9 of it,
+        // so that none creeps towards a zero target through subnormal values
         rate_ += (rateTarget_ - rate_) * 0.001;
         if (std::fabs(rateTarget_ - rate_) < 1e-8) rate_ = rateTarget_;
-        wet_ += (wetTarget_ - wet_) * 0.01f;
-        inputGain_ += (1.0f - inputGain_) * 0.01f;
-        feedback_ += (feedbackTarget_ - feedback_) * 0.01f;
+        wet_ = glide(wet_, wetTarget_);
+        inputGain_ = glide(inputGain_, 1.0f);
+        feedback_ = glide(feedback_, feedbackTarget_);
     }
+}
+
+long CDelayLine::subnormalCount() const {
+    long n = dsp::countSubnormal(rate_) + dsp::countSubnormal(lfoPhase_);
+    const float smoothers[5] = {feedback_, wet_, inputGain_, out_, smoothing_};
+    n += dsp::countSubnormal(smoothers, 5);
+    for (const LineBlock& b : blocks_)
+        n += dsp::countSubnormal(b.samples.data(), static_cast<long>(b.samples.size()));
+    return n;
 }
 
 }  // namespace corvane

@@ -18,8 +18,11 @@ class CDelayLine {
 
     // any thread: plain stores of targets, taken up by the smoothing in process()
     void setSmoothing(float s);
-    void setModDepth(double d) { modDepth_ = d; }
-    void setModRate(double increment) { lfoIncrement_ = increment > 0.0 ? increment : 0.0; }
+    void setModDepth(double d) { modDepth_ = d > 0.0 ? (d < 1.0 ? d : 1.0) : 0.0; }
+    // increment: LFO cycles per sample, held to 0..0.5 (NaN gives 0)
+    void setModRate(double increment) {
+        lfoIncrement_ = increment > 0.0 ? (increment < 0.5 ? increment : 0.5) : 0.0;
+    }
     void setFeedback(float f);
     void setWet(float w);
     // t 0..1: one cycle lasts 2 + 0.99 * (capacity - 2) * t samples
@@ -29,6 +32,8 @@ class CDelayLine {
     void process(float* buffer, int frames);
 
     int capacity() const { return capacity_; }
+    // Subnormal values among the line's contents, smoothers and states (diagnostics).
+    long subnormalCount() const;
     bool resting() const { return resting_; }
 
   private:

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "dsp/SafeMath.h"
+#include "fx/DistortionColour.h"
+
 namespace corvane {
 
 namespace {
@@ -19,6 +22,11 @@ float flush(float v) {
 enum Family { kCrunch, kToxic, kValve, kPlain, kClip };
 
 }  // namespace
+
+float distortionColourHz(int type, float colour) {
+    const DistortionColourRange& r = kDistortionColour[dsp::safeClamp(type, 0, 8)];
+    return expRange(dsp::unitClamp(colour), r.low, r.high);
+}
 
 EffectRack::EffectRack(Random& random) : reverb(random) {
     setSampleRate(44100.0);
@@ -48,7 +56,7 @@ bool EffectRack::isOn(int effect) const {
 }
 
 void EffectRack::setParameter(int index, float value) {
-    const float v = std::clamp(value, 0.0f, 1.0f);
+    const float v = dsp::unitClamp(value);
     static constexpr int kPhaserIndex[6] = {5, 0, 1, 2, 3, 4};  // slots 79..84
     static constexpr int kDelayIndex[6] = {0, 6, 1, 7, 2, 3};   // slots 85..90
     static constexpr int kReverbIndex[6] = {0, 2, 1, 8, 4, 5};  // slots 91..96
@@ -59,7 +67,7 @@ void EffectRack::setParameter(int index, float value) {
     } else if (index >= 91 && index <= 96) {
         reverb.setParameter(kReverbIndex[index - 91], v);
     } else if (index == 97) {
-        distType_ = std::min(static_cast<int>(std::floor(v * 8.0f)), 8);
+        distType_ = dsp::toIndex(v * 8.0f, 9);
     } else if (index == 98) {
         distColour_ = v;
     } else if (index == 99) {
@@ -70,7 +78,7 @@ void EffectRack::setParameter(int index, float value) {
         Band& b = bands_[index >= 106 ? 1 : 0];
         switch ((index - 101) % 5) {
             case 0:
-                b.type = std::min(static_cast<int>(std::floor(v * 2.01f)), 2);
+                b.type = dsp::toIndex(v * 2.01f, 3);
                 break;
             case 1:
                 b.frequency = expRange(v, 10.0f, 10000.0f);
@@ -172,13 +180,14 @@ void EffectRack::processDistortion(int frames, float** io) {
     const int type = distType_;
     const float colour = distColour_, drive = distDrive_, amount = distAmount_;
     DistortionCoefs c{0.0f, 1.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f};
-    if ((type & 1) == 0) {
+    if (kDistortionColour[type].lowpass) {
+        // Fully open, the low-pass steps aside and the signal passes unchanged.
         if (colour <= 0.999f) {
-            filters_.lowpassCoefs(expRange(colour, 100.0f, 20000.0f), c.a1, c.b0);
+            filters_.lowpassCoefs(distortionColourHz(type, colour), c.a1, c.b0);
             c.b1 = c.b0;
         }
     } else {
-        filters_.highpassCoefs(expRange(colour, 1.0f, 2000.0f), c.a1, c.b0);
+        filters_.highpassCoefs(distortionColourHz(type, colour), c.a1, c.b0);
         c.b1 = -c.b0;
     }
     int family = kPlain;
@@ -283,6 +292,20 @@ void EffectRack::processEq(int band, int frames, float** io) {
         *st = EqState{flush(st->x1), flush(st->y1), flush(st->x2), flush(st->y2)};
     b.state[0] = l;
     b.state[1] = r;
+}
+
+long EffectRack::subnormalCount() const {
+    long n = phaser.subnormalCount() + delay.subnormalCount() + reverb.subnormalCount();
+    for (const DistortionState& s : distState_) {
+        const float v[4] = {s.s1, s.y1, s.s2, s.y2};
+        n += dsp::countSubnormal(v, 4);
+    }
+    for (const Band& b : bands_)
+        for (const EqState& s : b.state) {
+            const float v[4] = {s.x1, s.y1, s.x2, s.y2};
+            n += dsp::countSubnormal(v, 4);
+        }
+    return n;
 }
 
 void EffectRack::process(int frames, float** io, const int32_t* effectOrder, float tempo,

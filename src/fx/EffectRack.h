@@ -38,6 +38,8 @@ class EffectRack {
 
     bool isOn(int effect) const;
     int distortionType() const { return distType_; }
+    // Subnormal values in every effect's state, switched on or not (diagnostics).
+    long subnormalCount() const;
 
     FxVintagePhaser phaser;
     FxDelay delay;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/SafeMath.h"
+
 namespace corvane {
 
 namespace {
@@ -125,8 +127,8 @@ void FxDelay::reset() {
 }
 
 void FxDelay::setParameter(int index, float value) {
-    const float v = std::clamp(value, 0.0f, 1.0f);
-    const int iv = static_cast<int>(std::floor(v * 128.0f));
+    const float v = dsp::unitClamp(value);
+    const int iv = dsp::toIndex(v * 128.0f, 129);
     switch (index) {
         case 0:
             delayType_ = iv / 16;
@@ -177,7 +179,7 @@ void FxDelay::computeLengths(float tempo) {
         std::isfinite(tempo) ? std::clamp(static_cast<double>(tempo), 1.0, 1e4) : 120.0;
     const double unit = sampleRate * 0.9375 / bpm;  // a 1/256 note in samples
     auto length = [unit](float rate) {
-        const int i = std::min(static_cast<int>(std::clamp(rate, 0.0f, 1.0f) * 20.001f), 20);
+        const int i = dsp::toIndex(dsp::unitClamp(rate) * 20.001f, 21);
         const double len = std::floor(kNoteMultiplier[i] * unit);
         return static_cast<int>(std::clamp(len, 1.0, static_cast<double>(kRingLength - 2)));
     };
@@ -190,7 +192,7 @@ namespace {
 // Two all-passes in series with coefficient 0.2 (the negated form).
 inline float diffuse(float* buf, int& pos, int length, float x) {
     const float d = buf[pos];
-    const float w = x - 0.2f * d;
+    const float w = dsp::flushSmall(x - 0.2f * d);
     const float out = -(d + 0.2f * w);
     buf[pos] = w;
     pos = pos + 1 == length ? 0 : pos + 1;
@@ -227,8 +229,8 @@ void FxDelay::processSimple(int frames, float** io, Wobble& wob) {
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + yL * wet;
         right[n] = inR * dry + yR * wet;
-        ringL[w] = inL - fb * yL;
-        ringR[w] = inR - fbR * yR;
+        ringL[w] = dsp::flushSmall(inL - fb * yL);
+        ringR[w] = dsp::flushSmall(inR - fbR * yR);
         w = (w + 1) & kRingMask;
     }
     writePos_ = w;
@@ -264,8 +266,8 @@ void FxDelay::processPingPong(int frames, float** io, Wobble& wob) {
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + yL * lToL + tapR * rToL;
         right[n] = inR * dry + yL * lToR + tapR * rToR;
-        ringL[w] = (inL + inR) * 0.5f - fb * tapR;
-        ringR[w] = -fb * yL;
+        ringL[w] = dsp::flushSmall((inL + inR) * 0.5f - fb * tapR);
+        ringR[w] = dsp::flushSmall(-fb * yL);
         w = (w + 1) & kRingMask;
     }
     writePos_ = w;
@@ -292,7 +294,7 @@ void FxDelay::processMultiTap(int frames, float** io, Wobble& wob) {
         const float inL = left[n], inR = right[n];
         left[n] = inL * dry + (0.95f * yA + 0.05f * yB) * wet;
         right[n] = inR * dry + yB * wet;
-        ring[w] = (inL + inR) * 0.5f + (yA + yB) * fbM;
+        ring[w] = dsp::flushSmall((inL + inR) * 0.5f + (yA + yB) * fbM);
         w = (w + 1) & kRingMask;
     }
     writePos_ = w;
@@ -320,6 +322,14 @@ void FxDelay::dispatch(int frames, float** io, Wobble& wob) {
             processSimple<kModulated, true>(frames, io, wob);
             break;
     }
+}
+
+long FxDelay::subnormalCount() const {
+    const float colour[4] = {colourL_.x1, colourL_.y1, colourR_.x1, colourR_.y1};
+    return dsp::countSubnormal(ringL_.get(), kRingLength) +
+           dsp::countSubnormal(ringR_.get(), kRingLength) +
+           dsp::countSubnormal(diffuserMemory_.get(), 4 * kDiffuserLength) +
+           dsp::countSubnormal(colour, 4);
 }
 
 void FxDelay::process(int frames, float** io, float tempo, const DelayModulation* mod) {

@@ -33,6 +33,8 @@ class FxDelay : public Module {
     int lengthLeft() const { return lengthL_; }
     int lengthRight() const { return lengthR_; }
     int type() const { return delayType_; }
+    // Subnormal values in the rings, the diffusers and the colour states (diagnostics).
+    long subnormalCount() const;
 
   private:
     struct Colour {

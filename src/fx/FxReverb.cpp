@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/SafeMath.h"
 #include "fx/LfoSine.h"
 
 #if defined(__SSE2__)
@@ -400,9 +401,23 @@ void FxReverb::reset() {
     rememberedDelay_ = -1;
 }
 
+long FxReverb::subnormalCount() const {
+    long n = dsp::countSubnormal(preRing_.data(), static_cast<long>(preRing_.size())) +
+             dsp::countSubnormal(pool_.data(), static_cast<long>(pool_.size())) +
+             dsp::countSubnormal(rightRing_, kRightRingSize);
+    for (const auto& d : diffuser_)
+        n += dsp::countSubnormal(d.data(), static_cast<long>(d.size()));
+    for (const Comb& c : combs_)
+        n += dsp::countSubnormal(&c.state, 1);
+    for (const FdnLine& l : fdn_)
+        n += dsp::countSubnormal(&l.state, 1);
+    const float input[3] = {dampX1_, dampY1_, lowCutZ1_};
+    return n + dsp::countSubnormal(input, 3);
+}
+
 void FxReverb::setParameter(int index, float value) {
-    const float v = std::clamp(value, 0.0f, 1.0f);
-    const int iv = static_cast<int>(std::floor(128.0f * v));
+    const float v = dsp::unitClamp(value);
+    const int iv = dsp::toIndex(128.0f * v, 129);
     switch (index) {
         case 0:
             requestedType_.store(iv / 32, std::memory_order_relaxed);
@@ -865,6 +880,11 @@ void FxReverb::process(int frames, float** io) {
 
     if (type_ == 1) {
         const double a = dampRatio_;
+        // Each line ends in o = gain x + b o' with gain = G (1 - b): a low-pass whose DC gain
+        // G / (1 - b) keeps the nominal decay G per pass, so Decay sets the low-frequency
+        // decay time at every Damp and Damp only shortens the highs. (With -b in the
+        // recursion the DC gain would be G (1 - b) / (1 + b): about 6 dB lost per pass at
+        // Damp 0, whatever Decay says.)
         const double tilt = 1.0 - 1.0 / (a * a);
         float total = 0.0f;
         for (FdnLine& l : fdn_) {

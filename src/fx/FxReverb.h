@@ -47,6 +47,8 @@ class FxReverb : public Module {
     int fdnLength(int j) const { return fdn_[j].length; }
     int diffuserLength(int side) const { return diffuserLength_[side]; }
     bool gated() const { return gated_; }
+    // Subnormal values in the lines, rings, diffusers and filter states (diagnostics).
+    long subnormalCount() const;
 
   private:
     struct Comb {

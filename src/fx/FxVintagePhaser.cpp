@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/SafeMath.h"
 #include "fx/LfoSine.h"
 
 namespace corvane {
@@ -37,7 +38,7 @@ void FxVintagePhaser::reset() {
 }
 
 void FxVintagePhaser::setParameter(int index, float value) {
-    const float v = std::clamp(value, 0.0f, 1.0f);
+    const float v = dsp::unitClamp(value);
     switch (index) {
         case 0: {
             rate_ = static_cast<float>(expRangeD(v, 0.05, 20.0));
@@ -62,7 +63,7 @@ void FxVintagePhaser::setParameter(int index, float value) {
             chorus_.setDepth(v);
             break;
         case 5:
-            phaserType_ = std::min(static_cast<int>(std::floor(6.1f * v)), 6);
+            phaserType_ = dsp::toIndex(6.1f * v, 7);
             switch (phaserType_) {
                 case 3:
                     chorus_.setDelay(0.1f), chorus_.setPolarity(0.0f);
@@ -142,6 +143,11 @@ void FxVintagePhaser::runPhaser(int frames, float** io) {
         lastTap_[0] = flush(tapL);
         lastTap_[1] = flush(tapR);
     }
+}
+
+long FxVintagePhaser::subnormalCount() const {
+    return dsp::countSubnormal(&stages_[0][0], 16) + dsp::countSubnormal(lastTap_, 2) +
+           chorus_.subnormalCount();
 }
 
 void FxVintagePhaser::process(int frames, float** io) {

@@ -22,6 +22,8 @@ class FxVintagePhaser : public Module {
 
     int type() const { return phaserType_; }
     const CDelay& chorus() const { return chorus_; }
+    // Subnormal values among the stage states and the chorus lines (diagnostics).
+    long subnormalCount() const;
 
   private:
     static constexpr int kChunk = 256;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fx/DistortionColour.h"
+
 namespace corvane {
 namespace {
 
@@ -324,14 +326,10 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
             return;
         }
         case 98: {
-            int hz;
-            if (context.distortionType <= 2)
-                hz = truncInt(expRange(v, 100.0, 20000.0) + 0.001);
-            else if (context.distortionType == 3)
-                hz = truncInt(expRange(v, 0.25, 4.0) * 70.0 + 0.001);
-            else
-                hz = truncInt(expRange(v, 1.0, 2000.0) + 0.001);
-            std::snprintf(text, size, "%d Hz", hz);
+            // The corner the type's colour filter runs at (the effect computes it the same
+            // way, from the same table).
+            const double f = distortionColourHz(context.distortionType, static_cast<float>(v));
+            std::snprintf(text, size, "%d Hz", truncInt(f + 0.001));
             return;
         }
         case 101:

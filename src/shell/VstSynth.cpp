@@ -154,12 +154,14 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
     engine.tempo = tempo;
 
     // A host block longer than the one it announced is rendered as consecutive parts that
-    // fit the dry bus.
+    // fit the dry bus. One walk of the note list runs through all parts, so the notes play
+    // in list order just as in a block rendered whole.
     const int32_t part = dryCapacity_ > 0 ? dryCapacity_ : frames;
+    int nextNote = 0;
     for (int32_t start = 0; start < frames; start += part) {
         const int32_t len = frames - start < part ? frames - start : part;
         float* io[2] = {outputs[0] + start, outputs[1] + start};
-        renderSegment(io, start, len);
+        renderSegment(io, start, len, frames, nextNote);
     }
 
     inBlock.store(false);
@@ -167,7 +169,8 @@ void VstSynth::processReplacing(float**, float** outputs, int32_t frames) {
     engine.renderBusy.exchange(0);
 }
 
-void VstSynth::renderSegment(float** io, int32_t start, int32_t n) {
+void VstSynth::renderSegment(float** io, int32_t start, int32_t n, int32_t blockFrames,
+                             int& nextNote) {
     if (engine.arpOn)
         engine.runArpeggiator(n);
     else
@@ -180,13 +183,15 @@ void VstSynth::renderSegment(float** io, int32_t start, int32_t n) {
     std::memset(dryR_.get(), 0, sizeof(float) * n);
 
     // Walk the note list in arrival order; an event whose offset lies before what has
-    // been rendered (the list is not sorted) plays at the current frame.
+    // been rendered (the list is not sorted) plays at the current frame. An event due in a
+    // later part stops the walk there: it and every event listed after it wait for that
+    // part, so a note-off listed after its note-on never plays before it.
     int32_t done = 0;
-    for (int i = 0; i < noteCount; ++i) {
-        const NoteEvent& e = noteList[i];
-        int32_t at = e.deltaFrames - start;
-        if (at >= n) continue;              // a later part, or past the block end
-        if (at < 0 && start > 0) continue;  // played in an earlier part
+    for (; nextNote < noteCount; ++nextNote) {
+        const NoteEvent& e = noteList[nextNote];
+        if (e.deltaFrames >= blockFrames) continue;  // past the block end: never played
+        const int32_t at = e.deltaFrames - start;
+        if (at >= n) break;
         if (at > done) {
             renderPieces(io, done, at, start);
             done = at;

@@ -97,7 +97,9 @@ class VstSynth : public AudioEffectBase {
 
   private:
     friend class VstSynthTestAccess;
-    void renderSegment(float** outputs, int32_t start, int32_t frames);
+    // One part of a host block; nextNote is the note-list walk, carried across the parts.
+    void renderSegment(float** outputs, int32_t start, int32_t frames, int32_t blockFrames,
+                       int& nextNote);
     void renderPieces(float** outputs, int32_t from, int32_t to, int32_t segmentStart);
     void playNote(const NoteEvent& e);
     void handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, bool fromHost);

@@ -57,14 +57,14 @@ int32_t field(const uint8_t* chunk, HeaderField f) {
 }
 
 // Whether a chunk of `size` bytes holds everything its header announces and fits the
-// store: a program chunk is exactly one record; a bank chunk holds 1..128 records and is
-// no longer than a full bank.
+// store: a program chunk holds one record; a bank chunk announces 1..128 records and
+// holds them all. Bytes after what is needed are ignored (stored sessions may carry them).
 bool chunkFits(const uint8_t* data, int64_t size, bool isPreset) {
     if (!data || size < kChunkHeaderSize) return false;
-    if (isPreset) return size == kProgramChunkSize;
+    if (isPreset) return size >= kProgramChunkSize;
     const int32_t count = field(data, kPatchCount);
     if (count < 1 || count > kNumPrograms) return false;
-    return size >= kChunkHeaderSize + int64_t{count} * kPatchRecordSize && size <= kBankChunkSize;
+    return size >= kChunkHeaderSize + int64_t{count} * kPatchRecordSize;
 }
 
 // A damaged record must not make later readers run past its text fields.
@@ -85,8 +85,19 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Reads a whole chunk file: its header must carry our fxID and be followed by at least
-// the chunk it announces. Anything short or foreign answers false and nothing.
+// Bytes left in a file from the current position on; -1 when that cannot be told.
+long bytesLeft(std::FILE* f) {
+    const long at = std::ftell(f);
+    if (at < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+    const long end = std::ftell(f);
+    if (std::fseek(f, at, SEEK_SET) != 0 || end < at) return -1;
+    return end - at;
+}
+
+// Reads a chunk file: its header must carry our fxID and be followed by the chunk. A bank
+// chunk is read at its full size. A program chunk must announce at least one record and
+// the file must hold all it announces; one record is read and any bytes after it are
+// left unread. Anything short or foreign answers false and nothing.
 bool readChunkFile(const char* path, bool isPreset, std::unique_ptr<uint8_t[]>& chunk,
                    int32_t& size) {
     if (!path) return false;
@@ -96,8 +107,11 @@ bool readChunkFile(const char* path, bool isPreset, std::unique_ptr<uint8_t[]>& 
     uint8_t header[kBankFileHeader];
     if (std::fread(header, 1, headerSize, f.get()) != static_cast<size_t>(headerSize)) return false;
     if (readBe(header + 16) != VstSynth::kUniqueId) return false;
-    size = isPreset ? readBe(header + 56) : kBankChunkSize;
-    if (size != (isPreset ? kProgramChunkSize : kBankChunkSize)) return false;
+    if (isPreset) {
+        const int32_t announced = readBe(header + 56);
+        if (announced < kProgramChunkSize || bytesLeft(f.get()) < announced) return false;
+    }
+    size = isPreset ? kProgramChunkSize : kBankChunkSize;
     chunk.reset(new (std::nothrow) uint8_t[size]);
     if (!chunk) return false;
     if (std::fread(chunk.get(), 1, size, f.get()) != static_cast<size_t>(size)) return false;

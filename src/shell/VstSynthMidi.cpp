@@ -1,4 +1,5 @@
 // MIDI input, the note list, MIDI learn and the controller echo.
+#include <cmath>
 #include <cstring>
 
 #include "shell/VstSynth.h"
@@ -92,8 +93,10 @@ void VstSynth::handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, 
         engine.anyKeyDown = any ? 1 : 0;
     }
 
+    // The note list carries the key as held in keyDown: a data byte with its top bit set
+    // is read as its low seven bits, so that its note-off finds the same key.
     if (!engine.arpOn) {
-        appendNote(status, d1, deltaFrames, d2);
+        appendNote(status, key, deltaFrames, d2);
         return;
     }
     const bool modulationMode = engine.arpMode == 4;
@@ -113,10 +116,10 @@ void VstSynth::handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, 
     }
     if (on) {
         engine.arpHeld[key] = static_cast<uint8_t>(d2);
-        if (modulationMode) appendNote(status, d1, deltaFrames, d2);
+        if (modulationMode) appendNote(status, key, deltaFrames, d2);
     } else {
         engine.arpHeld[key] = 0;
-        appendNote(modulationMode ? status : 0x80, d1, deltaFrames, d2);
+        appendNote(modulationMode ? status : 0x80, key, deltaFrames, d2);
     }
 }
 
@@ -244,9 +247,14 @@ void VstSynth::rebuildCcOfParam() {
 
 void VstSynth::controllerEcho(int32_t index, float value) {
     if (index < 0 || index >= kStoredSlots || ccOfParam[index] == kNone) return;
-    // v * 127 truncated; values outside 0..1 (or NaN) are held to a valid data byte.
+    // The nearest data byte. A value that came in from a controller (byte / 127, held as a
+    // float) lies within 1e-5 of its byte, so the echo repeats that byte exactly, and a value
+    // set by the host or the editor echoes a byte that reads back as itself: a motorised
+    // fader following the echo never creeps. Values outside 0..1 (or NaN) are held to a
+    // valid data byte.
     const double scaled = static_cast<double>(value) * 127.0;
-    const int data = scaled >= 127.0 ? 127 : (scaled > 0.0 ? static_cast<int>(scaled) : 0);
+    const int data =
+        scaled >= 127.0 ? 127 : (scaled > 0.0 ? static_cast<int>(std::lround(scaled)) : 0);
     echoEvent_.deltaFrames = 0;
     echoEvent_.midiData[0] = static_cast<char>(0xB0);
     echoEvent_.midiData[1] = static_cast<char>(ccOfParam[index]);

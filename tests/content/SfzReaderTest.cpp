@@ -77,7 +77,7 @@ TEST(SfzReader, KeysReadIntegersAndNoteNames) {
     struct Case {
         const char* value;
         int key;
-    } cases[] = {{"c4", 60},   {"C4", 60},  {"c#4", 61}, {"c-1", 0}, {"g9", 127}, {"db4", 14},
+    } cases[] = {{"c4", 60},   {"C4", 60},  {"c#4", 61}, {"c-1", 0}, {"g9", 127}, {"db4", 61},
                  {"a0", 21},   {"B#3", 60}, {"x5", 72},  {"62", 62}, {"+5", 5},   {"-3", -3},
                  {"200", -56}, {"--5", 0},  {"", 0},     {"4x", 4}};
     for (const Case& c : cases) {
@@ -87,6 +87,21 @@ TEST(SfzReader, KeysReadIntegersAndNoteNames) {
     // hikey=200 stores -56: the zone can never be chosen.
     Parsed p("<region>hikey=200");
     EXPECT_EQ(p.map.findZone(60, 100), nullptr);
+}
+
+TEST(SfzReader, FlatNoteNamesReadAsTheMatchingSharps) {
+    // C flat and F flat are B and E, C flat one octave number below its letter's.
+    struct Case {
+        const char* value;
+        int key;
+    } cases[] = {{"Bb3", 58},  {"a#3", 58}, {"Eb2", 39}, {"d#2", 39},  {"Bb6", 94},
+                 {"bb-1", 10}, {"Ab0", 20}, {"DB4", 61}, {"gb9", 126}, {"Cb4", 59},
+                 {"B3", 59},   {"Fb4", 64}, {"E4", 64},  {"cb-1", -1}};
+    for (const Case& c : cases) {
+        Parsed p(std::string("<region>pitch_keycenter=") + c.value + " hikey=" + c.value);
+        EXPECT_EQ(p.zone(0).rootKey, c.key) << c.value;
+        EXPECT_EQ(p.zone(0).hiKey, c.key) << c.value;
+    }
 }
 
 TEST(SfzReader, OpcodesMatchInsideLongerNames) {

@@ -168,3 +168,48 @@ TEST(Chorus, NoAmountRestsTheLine) {
     EXPECT_EQ(t.left, after.left);
     EXPECT_EQ(t.right, after.right);
 }
+
+namespace {
+
+// Sum and centre of gravity of s.left over [from, to).
+std::pair<double, double> echoAt(const Stereo& s, size_t from, size_t to) {
+    double sum = 0.0, moment = 0.0;
+    for (size_t i = from; i < to && i < s.size(); ++i) {
+        sum += s.left[i];
+        moment += s.left[i] * static_cast<double>(i);
+    }
+    return {sum, sum != 0.0 ? moment / sum : 0.0};
+}
+
+}  // namespace
+
+// Type and feedback changed while the amount is 0 are what the line plays as soon as the
+// amount comes back: the line rests on every silent call, taking up its targets. A
+// "Chorus I" line silenced and switched to "Flanger+" with feedback 0.9 answers an impulse
+// at the flanger's 46.40 samples (see above), and its second echo comes back scaled by the
+// feedback -0.95 * 0.81 = -0.7695 times the wet level's rise between the two echoes
+// (wet after n samples: 1 - 0.99^n).
+TEST(Chorus, ChangesWhileSilentAreHeardWhenTheAmountReturns) {
+    Phaser a(5.0f / 6.0f, 1.0f, 0.0f, 0.0f, 1.0f);
+    Stereo warm = fxtest::noise(30000, 41, 0.3f);
+    a.run(warm);
+    a.p.setParameter(3, 0.0f);
+    Stereo fade(8192);
+    a.run(fade);
+    ASSERT_TRUE(a.p.chorus().line(0).resting());
+    a.p.setParameter(5, 3.0f / 6.1f + 0.001f);  // "Flanger+"
+    a.p.setParameter(2, 0.9f);
+    Stereo quiet(2048);
+    a.run(quiet);
+    a.p.setParameter(3, 1.0f);
+    constexpr size_t kAt = 150;
+    Stereo s(600);
+    s.left[kAt] = 1.0f;
+    a.run(s, 64);
+    const auto [first, firstAt] = echoAt(s, kAt + 30, kAt + 70);
+    const auto [second, secondAt] = echoAt(s, kAt + 75, kAt + 120);
+    EXPECT_NEAR(firstAt - kAt, 46.40, 0.2);
+    EXPECT_NEAR(secondAt - kAt, 2 * 46.40, 0.5);
+    auto wet = [](double n) { return 1.0 - std::pow(0.99, n); };
+    EXPECT_NEAR(second / first, -0.7695 * wet(kAt + 2 * 46.4) / wet(kAt + 46.4), 0.02);
+}

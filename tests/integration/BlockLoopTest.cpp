@@ -55,6 +55,15 @@ TEST(BlockLoop, BlockLongerThanAnnouncedIsRenderedInParts) {
     EXPECT_EQ(renderWithNotes(*synth, 200, {100}), (std::vector<int>{64, 36, 28, 64, 8}));
 }
 
+TEST(BlockLoop, PartsOfALongBlockKeepTheListOrder) {
+    auto synth = std::make_unique<VstSynth>(&quietHost);
+    synth->setBlockSize(64);
+    // 20 is listed after 150: it waits for it, as in a block rendered whole.
+    EXPECT_EQ(renderWithNotes(*synth, 200, {150, 20}), (std::vector<int>{64, 64, 22, 42, 8}));
+    // Past the block end is never played and holds nothing up.
+    EXPECT_EQ(renderWithNotes(*synth, 200, {900, 20}), (std::vector<int>{20, 44, 64, 64, 8}));
+}
+
 TEST(BlockLoop, LoadingBlockIsSilentKeepsEditorNotesAndClearsInBlock) {
     auto synth = std::make_unique<VstSynth>(&quietHost);
     synth->setBlockSize(64);

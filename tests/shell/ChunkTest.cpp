@@ -220,6 +220,54 @@ TEST(Files, ForeignShortAndDamagedFilesChangeNothing) {
     EXPECT_EQ(b->engine.bankFolderSet, 0);
 }
 
+TEST(Files, BytesAfterTheChunkAreIgnoredButAnAnnouncedChunkMustBeThere) {
+    TempDir dir;
+    auto a = makeSynth();
+    a->setParameter(28, 0.3f);
+    ASSERT_TRUE(a->saveProgramFile((dir / "Pad.fxp").c_str()));
+    ASSERT_TRUE(a->saveBankFile((dir / "Set.fxb").c_str()));
+    auto fxp = readFile(dir / "Pad.fxp");
+    auto fxb = readFile(dir / "Set.fxb");
+    auto bigEndian = [](std::vector<uint8_t>& b, size_t at, int32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (24 - 8 * i));
+    };
+
+    // A program chunk announced 80 bytes longer than its record, and holding them.
+    auto longer = fxp;
+    bigEndian(longer, 56, kProgramChunk + 80);
+    bigEndian(longer, 4, kProgramChunk + 80 + 52);
+    longer.resize(longer.size() + 80, 0xEE);
+    writeFile(dir / "Longer.fxp", longer);
+    auto b = makeSynth();
+    EXPECT_TRUE(b->loadProgramFile((dir / "Longer.fxp").c_str()));
+    EXPECT_FLOAT_EQ(b->getParameter(28), 0.3f);
+
+    // Announced longer, but the file ends after the record: cut short, refused.
+    longer.resize(longer.size() - 80);
+    writeFile(dir / "Cut.fxp", longer);
+    auto c = makeSynth();
+    EXPECT_FALSE(c->loadProgramFile((dir / "Cut.fxp").c_str()));
+    EXPECT_FLOAT_EQ(c->getParameter(28), 1.0f);  // the init patch's value
+    // Announced shorter than one record: refused even when the record follows.
+    auto shorter = fxp;
+    bigEndian(shorter, 56, kProgramChunk - 1);
+    writeFile(dir / "Shorter.fxp", shorter);
+    EXPECT_FALSE(c->loadProgramFile((dir / "Shorter.fxp").c_str()));
+
+    // Bytes after a whole bank, or after a program file's chunk, are left unread.
+    fxb.resize(fxb.size() + 33, 0xEE);
+    fxp.resize(fxp.size() + 33, 0xEE);
+    writeFile(dir / "Trailing.fxb", fxb);
+    writeFile(dir / "Trailing.fxp", fxp);
+    auto d = makeSynth();
+    EXPECT_TRUE(d->loadBankFile((dir / "Trailing.fxb").c_str()));
+    EXPECT_FLOAT_EQ(d->getParameter(28), 0.3f);
+    auto e = makeSynth();
+    EXPECT_TRUE(e->loadProgramFile((dir / "Trailing.fxp").c_str()));
+    EXPECT_FLOAT_EQ(e->getParameter(28), 0.3f);
+}
+
 TEST(Files, OnlyTheBankFromAFileLooksForItsInstrumentsBesideIt) {
     TempDir dir;
     auto a = makeSynth();

@@ -2,6 +2,7 @@
 // controllers' engine values and MIDI learn. Heard through the library: SoundThroughSoTest.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "FakeHost.h"
@@ -88,6 +89,48 @@ TEST(MidiNotes, ArpeggiatorTakesTheHeldKeys) {
     EXPECT_EQ(s->engine.arpRestartFrame, 40);
     ASSERT_EQ(s->noteCount, 1);
     expectNote(s->noteList[0], 40, 0x90, 67, 90);
+}
+
+TEST(MidiNotes, KeyByteWithTopBitSetIsReadAsItsLowSevenBits) {
+    auto s = makeSynth();
+    MidiBlock().add(0x90, 0x85, 100, 3).add(0x80, 0x85, 64, 9).sendTo(*s);
+    ASSERT_EQ(s->noteCount, 2);
+    expectNote(s->noteList[0], 3, 0x90, 5, 100);  // key 5, as keyDown sees it
+    expectNote(s->noteList[1], 9, 0x80, 5, 64);
+    EXPECT_EQ(s->keyDown[5], 0);
+    EXPECT_EQ(s->keyDown[127], 0);
+
+    // The same through the arpeggiator's note-off path.
+    s->noteCount = 0;
+    s->engine.arpOn = true;
+    s->engine.arpMode = 5;
+    MidiBlock().add(0x90, 0xBC, 100, 0).sendTo(*s);
+    EXPECT_EQ(s->engine.arpHeld[60], 100);
+    MidiBlock().add(0x80, 0xBC, 64, 5).sendTo(*s);
+    ASSERT_EQ(s->noteCount, 1);
+    expectNote(s->noteList[0], 5, 0x80, 60, 64);
+}
+
+TEST(ControllerEcho, RepeatsEveryIncomingByteAndSettlesOnOtherValues) {
+    auto s = makeSynth();
+    auto echoOf = [&](float value) {
+        s->setParameterAutomated(28, value);  // "Filter Cutoff", controller 74
+        return static_cast<int>(hostRecord().sentMidi.back().midiData[2]);
+    };
+    // A value learned from a controller goes back out as the byte that brought it.
+    for (int v = 0; v < 128; ++v) {
+        controller(*s, 74, v);
+        ASSERT_EQ(echoOf(s->getParameter(28)), v) << "controller value " << v;
+    }
+    // A value set by the host echoes the nearest byte, and that byte coming back in
+    // echoes itself again: a fader following the echo stays where it is.
+    for (int i = 0; i <= 1000; ++i) {
+        const float value = static_cast<float>(i) / 1000.0f;
+        const int echoed = echoOf(value);
+        ASSERT_LE(std::fabs(echoed - value * 127.0f), 0.5f) << value;
+        controller(*s, 74, echoed);
+        ASSERT_EQ(echoOf(s->getParameter(28)), echoed) << value;
+    }
 }
 
 TEST(MidiControllers, FixedMeaningsReachTheEngine) {

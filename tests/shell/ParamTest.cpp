@@ -67,7 +67,7 @@ TEST(ParamValues, AutomationTellsTheHostAndEchoesTheController) {
     EXPECT_EQ(e.deltaFrames, 0);
     EXPECT_EQ(static_cast<uint8_t>(e.midiData[0]), 0xB0);
     EXPECT_EQ(e.midiData[1], 74);
-    EXPECT_EQ(e.midiData[2], 63);  // 0.5 * 127, truncated
+    EXPECT_EQ(e.midiData[2], 64);  // 0.5 * 127, to the nearest byte
 
     s->setParameterAutomated(113, 1.0f);  // internal: echoed, not automated
     EXPECT_EQ(hostRecord().automated.size(), 1u);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeHost.h"
 #include "TestHost.h"
 
 using corvane::testhost::MidiMessage;
@@ -68,15 +70,20 @@ class SineInstrument {
     }
     ~SineInstrument() { fs::remove_all(dir_); }
 
-    // Puts the instrument into the plug-in's current program by a program chunk.
-    void loadInto(Plugin& p) const {
-        auto chunk = p.getChunk(true);
+    // Names the instrument in the record of a program chunk.
+    void placeIn(std::vector<uint8_t>& chunk) const {
         std::string folder = dir_.string() + "/";
         for (char& c : folder)
             if (c == '/') c = '\\';
         char* record = reinterpret_cast<char*>(chunk.data() + 40);
         std::snprintf(record + 11560, 1000, "%s", folder.c_str());
         std::snprintf(record + 12560, 220, "sine.sfz");
+    }
+
+    // Puts the instrument into the plug-in's current program by a program chunk.
+    void loadInto(Plugin& p) const {
+        auto chunk = p.getChunk(true);
+        placeIn(chunk);
         ASSERT_EQ(p.setChunk(chunk.data(), chunk.size(), true), 12820);
     }
 
@@ -190,4 +197,144 @@ TEST(SoundThroughSo, PitchBendUpByTheBendRange) {
     const double up = frequency(renderHeld(*p, 64));
     // Two semitones (the default range); the glide settles within a few cents of it.
     EXPECT_NEAR(up / centre, std::pow(2.0, 2.0 / 12.0), 0.003);
+}
+
+TEST(SoundThroughSo, KeyByteWithTopBitSetPlaysItsLowSevenBits) {
+    SineInstrument sine;
+    auto p = loadCorvane();
+    ASSERT_TRUE(p);
+    sine.loadInto(*p);
+    play(*p, {msg(0x90, 0x80 | 60, 100)});  // key 60 with the top bit set
+    renderHeld(*p, 8);
+    const auto held = renderHeld(*p, 64);
+    EXPECT_NEAR(frequency(held), kToneHz, kToneHz * 0.002);
+    play(*p, {msg(0x80, 60, 64)});  // released as key 60
+    EXPECT_LT(peak(renderHeld(*p, 40)), peak(held) * 1e-3);
+}
+
+TEST(SoundThroughSo, BlockLongerThanAnnouncedPlaysItsNotesInListOrder) {
+    SineInstrument sine;
+    auto p = loadCorvane();
+    ASSERT_TRUE(p);
+    sine.loadInto(*p);
+    // What is left of a note a few blocks after its release; a hanging note keeps its level.
+    const auto leftOver = [&] {
+        renderHeld(*p, 4);
+        return peak(renderHeld(*p, 32));
+    };
+    play(*p, {msg(0x90, 64, 100)});
+    const double held = peak(renderHeld(*p, 8));
+    ASSERT_GT(held, 1e-3);
+    play(*p, {msg(0x80, 64, 64)});
+    ASSERT_LT(leftOver(), held * 1e-3);
+
+    // Blocks of 256 frames were announced; this one has 1024. The note-off at 100 is listed
+    // after the note-on at 600, so it plays at 600 as in a block rendered whole: the note
+    // is released at once instead of hanging.
+    const Block b = play(*p, {msg(0x90, 60, 100, 600), msg(0x80, 60, 64, 100)}, 1024);
+    EXPECT_EQ(peak(b.left, 0, 600), 0.0);
+    EXPECT_LT(leftOver(), held * 1e-3);
+
+    // Listed the other way round, the note sounds from 100 to 600 and then stops.
+    const Block c = play(*p, {msg(0x90, 60, 100, 100), msg(0x80, 60, 64, 600)}, 1024);
+    EXPECT_EQ(peak(c.left, 0, 100), 0.0);
+    EXPECT_GT(peak(c.left, 100, 600), held * 0.5);
+    EXPECT_LT(peak(c.left, 900), held * 1e-3);
+    EXPECT_LT(leftOver(), held * 1e-3);
+}
+
+namespace {
+
+using EffectOrder = std::array<float, 6>;
+
+void setSlot(std::vector<uint8_t>& chunk, int slot, float value) {
+    std::memcpy(chunk.data() + 40 + 512 + 4 * slot, &value, sizeof value);
+}
+
+// A program whose rack cuts the level by 20 dB (EQ-1 as a high shelf above 10 Hz) and
+// drives a hard distortion, in the stored effect order.
+std::vector<uint8_t> cutAndDistort(std::vector<uint8_t> chunk, const SineInstrument& sine,
+                                   const EffectOrder& order) {
+    sine.placeIn(chunk);
+    setSlot(chunk, 119, 1.0f);  // "FX Dist On"
+    setSlot(chunk, 97, 0.0f);   // "LP+Crunch"
+    setSlot(chunk, 98, 1.0f);   // no colour filter
+    setSlot(chunk, 99, 1.0f);   // full drive
+    setSlot(chunk, 100, 1.0f);  // wet only
+    setSlot(chunk, 120, 1.0f);  // "FX EQ-1 On"
+    setSlot(chunk, 101, 1.0f);  // "Hi Shelf"
+    setSlot(chunk, 102, 0.0f);  // 10 Hz
+    setSlot(chunk, 104, 0.0f);  // gain 0.1
+    for (int i = 0; i < 6; ++i)
+        setSlot(chunk, 323 + i, order[i]);
+    return chunk;
+}
+
+// A held note through a plug-in restored from a program chunk.
+std::vector<float> restoredSound(const std::vector<uint8_t>& chunk) {
+    auto p = loadCorvane();
+    EXPECT_TRUE(p);
+    if (!p) return {};
+    EXPECT_EQ(p->setChunk(chunk.data(), chunk.size(), true), 12820);
+    play(*p, {msg(0x90, 60, 100)});
+    return renderHeld(*p, 32);
+}
+
+// The same, rendered in this process with the rack order set directly.
+std::vector<float> soundInOrder(const std::vector<uint8_t>& chunk, const EffectOrder& order) {
+    auto s = corvane::test::makeSynth();
+    s->setSampleRate(static_cast<float>(kRate));
+    s->setBlockSize(256);
+    EXPECT_EQ(s->setChunk(const_cast<uint8_t*>(chunk.data()), 12820, true), 12820);
+    for (int i = 0; i < 6; ++i)
+        s->engine.effectOrder[i] = static_cast<int32_t>(order[i]);
+    corvane::test::MidiBlock().add(0x90, 60, 100).sendTo(*s);
+    std::vector<float> out, l(256), r(256);
+    float* io[2] = {l.data(), r.data()};
+    for (int i = 0; i < 33; ++i) {
+        s->processReplacing(nullptr, io, 256);
+        if (i > 0) out.insert(out.end(), l.begin(), l.end());
+    }
+    return out;
+}
+
+double largestDifference(const std::vector<float>& a, const std::vector<float>& b) {
+    if (a.size() != b.size()) return 1e9;
+    double d = 0.0;
+    for (size_t i = 0; i < a.size(); ++i)
+        d = std::max(d, std::fabs(double(a[i]) - b[i]));
+    return d;
+}
+
+}  // namespace
+
+TEST(SoundThroughSo, RestoredProgramPlaysItsStoredEffectOrder) {
+    SineInstrument sine;
+    auto source = loadCorvane();
+    ASSERT_TRUE(source);
+    const auto plain = source->getChunk(true);
+    const EffectOrder defaultOrder{0, 1, 2, 3, 4, 5};
+    const EffectOrder cutFirst{1, 0, 2, 3, 4, 5};  // EQ-1, then the distortion
+
+    const auto stored = restoredSound(cutAndDistort(plain, sine, cutFirst));
+    const auto usual = restoredSound(cutAndDistort(plain, sine, defaultOrder));
+    ASSERT_GT(peak(usual), 1e-3);
+    // The distortion saturates either way: cut after it, the level drops by the full 20 dB;
+    // cut before it, the drive still saturates and the level hardly drops.
+    EXPECT_GT(peak(stored), 4.0 * peak(usual));
+    // Each sounds as the rack does in that order, sample for sample.
+    const auto expectSame = [&](const std::vector<float>& got, const EffectOrder& order) {
+        const auto want = soundInOrder(cutAndDistort(plain, sine, order), order);
+        EXPECT_LT(largestDifference(got, want), 1e-6 * peak(want));
+    };
+    expectSame(stored, cutFirst);
+    expectSame(usual, defaultOrder);
+
+    // Orders that do not name each effect once play in the default order; stored values
+    // within 0.1 below an effect number count as it.
+    for (const EffectOrder& bad : {EffectOrder{1, 1, 2, 3, 4, 5}, EffectOrder{1, 0, 2, 3, 4, 6},
+                                   EffectOrder{1, 0, 2, 3, 4, NAN}}) {
+        expectSame(restoredSound(cutAndDistort(plain, sine, bad)), defaultOrder);
+    }
+    expectSame(restoredSound(cutAndDistort(plain, sine, {0.95f, -0.05f, 2, 3, 4, 5})), cutFirst);
 }

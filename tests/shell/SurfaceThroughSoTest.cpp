@@ -104,8 +104,9 @@ TEST(SurfaceThroughSo, NamesAndDisplayTexts) {
     p->setParameter(46, 1.0f);
     p->setParameter(43, 1.0f);
     EXPECT_EQ(p->paramDisplay(43), "1/32T");
+    // The corner of the type's own filter: low-pass types 100..20000 Hz, high-pass 1..2000.
     const std::pair<float, const char*> colour[] = {
-        {0.0f, "20000 Hz"}, {0.375f, "280 Hz"}, {1.0f, "2000 Hz"}};
+        {0.0f, "20000 Hz"}, {0.375f, "2000 Hz"}, {1.0f, "20000 Hz"}};
     p->setParameter(98, 1.0f);
     for (const auto& [type, text] : colour) {
         p->setParameter(97, type);
@@ -160,9 +161,6 @@ TEST(SurfaceThroughSo, BankChunkOfThreeRecordsAndRejectedChunks) {
     };
     rejected(bank, 20, false);
     rejected(bank, 40 + 2 * 12780, false);
-    auto oversized = bank;
-    oversized.resize(bank.size() + 4);
-    rejected(oversized, oversized.size(), false);
     rejected(p->getChunk(true), 12819, true);
     for (int32_t count : {129, -1}) {
         auto damaged = bank;
@@ -175,6 +173,43 @@ TEST(SurfaceThroughSo, BankChunkOfThreeRecordsAndRejectedChunks) {
     EXPECT_EQ(p->programNameIndexed(0), "New0");
     EXPECT_EQ(p->programNameIndexed(2), "New2");
     EXPECT_EQ(p->programNameIndexed(3), "Init Patch");
+}
+
+// Stored sessions may carry bytes after the records a chunk needs: they are ignored.
+TEST(SurfaceThroughSo, ChunksWithBytesAfterTheirRecordsAreTaken) {
+    auto source = loadCorvane();
+    ASSERT_TRUE(source);
+    source->setProgram(1);
+    source->dispatch(vst::effSetProgramName, 0, 0, const_cast<char*>("Longer"));
+    source->setParameter(28, 0.25f);
+    auto program = source->getChunk(true);
+    program.resize(program.size() + 100, 0xAB);
+    auto bank = source->getChunk(false);
+    bank.resize(bank.size() + 4, 0xAB);
+    auto threeRecords = source->getChunk(false);
+    setField(threeRecords, 1, 3);
+    setField(threeRecords, 2, 1);
+    threeRecords.resize(40 + 3 * 12780 + 77, 0xAB);
+
+    auto p = loadCorvane();
+    ASSERT_TRUE(p);
+    p->setProgram(3);
+    EXPECT_EQ(p->setChunk(program.data(), program.size(), true), 12820);
+    EXPECT_EQ(p->program(), 3);
+    EXPECT_EQ(p->programName(), "Longer");
+    EXPECT_FLOAT_EQ(p->getParameter(28), 0.25f);
+
+    auto q = loadCorvane();
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->setChunk(threeRecords.data(), threeRecords.size(), false), 1635880);
+    EXPECT_EQ(q->program(), 1);
+    EXPECT_EQ(q->programNameIndexed(1), "Longer");
+    EXPECT_FLOAT_EQ(q->getParameter(28), 0.25f);
+
+    auto r = loadCorvane();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->setChunk(bank.data(), bank.size(), false), 1635880);
+    EXPECT_EQ(r->programNameIndexed(1), "Longer");
 }
 
 TEST(SurfaceThroughSo, MidiProgramsAndControllers) {
