@@ -176,14 +176,10 @@ void ADEditor::reloadFromPatch() {
     applyStoredEffectOrder();
 }
 
-// The rack runs in the patch's own order once the editor lays out its panels.
+// The rack runs in the patch's own order once the editor lays out its panels, by the
+// engine's rule (an order that names every effect once).
 void ADEditor::applyStoredEffectOrder() {
-    for (int i = 0; i < 6; ++i) {
-        const float v = value(323 + i);
-        if (!(v >= 0.0f && v < 6.0f)) continue;
-        const int e = static_cast<int>(std::floor(v + 0.1f));
-        if (e >= 0 && e <= 5) synth_.engine.effectOrder[i] = e;
-    }
+    synth_.engine.applyStoredEffectOrder();
 }
 
 void ADEditor::moveEffect(int effect, int toPosition) {
