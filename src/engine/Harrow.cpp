@@ -78,6 +78,10 @@ void Harrow::reset() {
     std::memset(arpHeld, 0, sizeof arpHeld);
     anyKeyDown = 0;
     lastNote = -1;
+    arpClock = 0.0;
+    arpNoteA = arpNoteB = -1;
+    arpNoteValue = 0.0f;
+    arpVelocityValue = 0.5f;
 }
 
 void Harrow::releasePlayingVoices() {
@@ -193,7 +197,7 @@ void Harrow::setParameter(int index, float value) {
             bendRaw = dsp::truncClamp((value - 0.5f) * 16384.0f, -8192, 8192);
             break;
         default:
-            setModulationParameter(index, value);
+            if (!setArpParameter(index, value)) setModulationParameter(index, value);
             break;
     }
 }

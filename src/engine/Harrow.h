@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "content/SampleMap.h"
+#include "engine/Arpeggiator.h"
 #include "engine/EngineTables.h"
 #include "engine/Envelope.h"
 #include "engine/Filter.h"
@@ -25,6 +26,9 @@ namespace corvane {
 
 // Receives the values that applyProgram re-sends through the plug-in's setParameter.
 using ParamSink = void (*)(void* context, int index, float value);
+// Receives the arpeggiator's notes for the plug-in's note list: status 0x90 or 0x80, key,
+// frame offset in the host block, velocity (audio thread).
+using NoteSink = void (*)(void* context, int status, int key, int32_t frame, int velocity);
 
 class Harrow : public Module {
   public:
@@ -47,7 +51,13 @@ class Harrow : public Module {
     // audio
     void noteOn(int note, int velocity);
     void noteOff(int note);
-    void runArpeggiator(int frames);
+    // Once per host block, before the notes are applied: takes over a changed pattern,
+    // releases what the arpeggiator played when it was switched off or changed mode, and
+    // advances the clock by one while it is off.
+    void beginArpBlock();
+    // Runs the pattern frame by frame over `frames` frames (at most kArpBufferFrames) that
+    // start at frame `blockOffset` of the host block; nothing while it is off.
+    void runArpeggiator(int frames, int blockOffset = 0);
     void beginBlock();
     void renderVoices(int frames, float* fxL, float* fxR, float* dryL, float* dryR, int offset);
     void updateGlobalModulation();
@@ -109,6 +119,31 @@ class Harrow : public Module {
     uint32_t arpTickCounter = 0;
     int arpCurrentStep = 0;
     uint8_t anyKeyDown = 0;
+
+    // Arpeggiator pattern (stored by setParameter on any thread; the grid is rebuilt from the
+    // lanes by the audio thread at the next block start once they changed).
+    float arpNoteLane[kArpSteps] = {};
+    float arpSecondLane[kArpSteps] = {};
+    int arpStepCount = 1;
+    bool arpSync = false;
+    float arpRateValue = 0.0f;
+    float arpSwing = 0.5f;
+    int arpLengthOffset = -31;
+    float arpRange = 0.0f;
+    std::atomic<bool> arpGridDirty{true};
+    NoteSink noteSink = nullptr;
+    void* noteSinkContext = nullptr;
+    // Arpeggiator state (audio thread).
+    float arpNoteTable[kArpTicks] = {};
+    float arpSecondTable[kArpTicks] = {};
+    bool arpRunning = false;  // arpOn as this block's start saw it
+    int arpRunningMode = 0;
+    int arpNoteA = -1, arpNoteB = -1;
+    float arpNoteValue = 0.0f;      // "Arp Note"
+    float arpVelocityValue = 0.5f;  // "Arp Vel"
+    int arpBufferStart = 0;         // host-block frame of the buffers' first entry
+    float arpNoteBuffer[kArpBufferFrames] = {};
+    float arpVelocityBuffer[kArpBufferFrames] = {};
 
     Random random;
     EffectRack rack;
@@ -175,6 +210,12 @@ class Harrow : public Module {
     int chooseVoice();
     void stealInto(int slot);
     void releasePlayingVoices();
+    // Arpeggiator parameters; false for any other slot.
+    bool setArpParameter(int index, float value);
+    void arpTick(int32_t frame, double tickLength);
+    void arpEmit(int status, int key, int32_t frame, int velocity);
+    int arpLowestKey() const;
+    void arpReleaseNotes();
     void renderPiece(int frames, float* fxL, float* fxR, float* dryL, float* dryR, int offset);
     // A voice's sub-block from its modulation to its output, in three parts so that several
     // voices can share the filter pass: the modulation, envelope coefficients and the read

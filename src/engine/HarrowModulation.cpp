@@ -36,7 +36,7 @@ ModGlobals Harrow::modulationGlobals() const {
     g.breath = breath;
     g.foot = foot;
     g.expression = expression;
-    g.arpVelocity = kArpRestValue;
+    g.arpVelocity = arpRunning ? arpVelocityValue : kArpRestValue;
     g.sampleRate = sampleRate;
     return g;
 }
@@ -69,8 +69,6 @@ void Harrow::updateGlobalModulation() {
     delayModulation.depth = g.delayDepth;
     noteStarted = false;
 }
-
-void Harrow::runArpeggiator(int) {}
 
 void Harrow::setModulationParameter(int index, float value) {
     if (matrix.setParameter(index, value)) return;
@@ -122,7 +120,6 @@ void Harrow::clearModulationMatrix() {
 }
 
 void Harrow::modulateVoice(Voice& v, int frames, int offset, VoiceModulation& m) {
-    (void)offset;  // the arpeggiator's values at this frame once it runs
     ModVoiceSources s;
     s.velocity = v.velocity;
     s.pitch = v.pitch;
@@ -130,8 +127,16 @@ void Harrow::modulateVoice(Voice& v, int frames, int offset, VoiceModulation& m)
     s.ampEnv = v.amp.level;
     s.filterEnv = v.filterEnv.level;
     s.modEnv = v.modEnv.level;
-    s.arpNote = kArpRestValue;
-    s.arpVelocity = kArpRestValue;
+    if (arpRunning) {
+        // The arpeggiator's values at the sub-block's first frame.
+        int i = offset - arpBufferStart;
+        i = i < 0 ? 0 : (i >= kArpBufferFrames ? kArpBufferFrames - 1 : i);
+        s.arpNote = arpNoteBuffer[i];
+        s.arpVelocity = arpVelocityBuffer[i];
+    } else {
+        s.arpNote = kArpRestValue;
+        s.arpVelocity = kArpRestValue;
+    }
     s.age = v.age;
     // Without routings nothing reads the LFO values; sample-and-hold still draws its targets
     // so that the random sequence does not depend on the matrix.

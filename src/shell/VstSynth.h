@@ -108,6 +108,8 @@ class VstSynth : public AudioEffectBase {
     void rebuildCcOfParam();
     void controllerEcho(int32_t index, float value);
     static void engineParamSink(void* context, int index, float value);
+    static void engineNoteSink(void* context, int status, int key, int32_t frame, int velocity);
+    void placeArpNote(int status, int key, int32_t frame, int velocity);  // audio
 
     std::unique_ptr<float[]> dryL_, dryR_;
     int32_t dryCapacity_ = 0;
@@ -116,6 +118,7 @@ class VstSynth : public AudioEffectBase {
     vst::VstEvents echoEvents_{};
     bool guiArpRestartOpen_ = true;  // editor notes may still restart the arpeggiator
     std::unique_ptr<EditorLink> editor_;
+    int32_t blockFrames_ = 0;        // length of the host block being rendered
     RenderObserver renderObserver_ = nullptr;
     void* renderObserverContext_ = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "EngineTestSupport.h"
+#include "shell/VstSynth.h"
 
 // Counts heap allocations made by this thread while `gCounting` is set. Sanitizer builds
 // keep their own allocator (they check allocation pairs), so the count is skipped there.
@@ -183,6 +184,54 @@ TEST_F(Output, RenderingNotesAndGainAllocatesNothing) {
     gCounting = false;
     EXPECT_EQ(gAllocations.load(), 0);
     EXPECT_EQ(activeVoices() > 0, true);
+}
+
+TEST_F(Output, BlocksWithTheArpeggiatorOnAllocateNothing) {
+#ifdef CORVANE_SANITIZED
+    GTEST_SKIP() << "the allocation count needs the plain allocator";
+#endif
+    auto host = [](vst::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) -> intptr_t {
+        return opcode == vst::audioMasterVersion ? 2400 : 0;
+    };
+    auto synth = std::make_unique<VstSynth>(host);
+    synth->setSampleRate(44100.0f);
+    synth->setBlockSize(512);
+    Harrow& h = synth->engine;
+    ASSERT_TRUE(h.map.beginZones(1));
+    SampleZone* z = h.map.appendZone();
+    z->data = allocSampleData(1000, 256 * 2 * sizeof(float));
+    std::fill(z->data, z->data + 1000, 0.5f);
+    z->frameCount = 1000;
+    z->channels = 1;
+    z->loopMode = 1;
+    z->loopEnd = 1000.0;
+    z->bitsPerSample = 32;
+    for (int s = 0; s < 32; ++s) {
+        synth->setParameter(256 + s, s % 3 == 2 ? 0.0f : (1 + s) / 128.0f);
+        synth->setParameter(288 + s, (16.0f * (s % 3) + 8.5f) / 128.0f);
+    }
+    synth->setParameter(320, 1.0f);
+    synth->setParameter(114, 0.0f);
+    synth->setParameter(71, 1.0f);  // 100 steps per second: several per block
+    synth->setParameter(115, 1.0f);
+    std::vector<float> l(20000), r(20000);
+    float* io[2] = {l.data(), r.data()};
+    int sounding = 0;
+    gAllocations = 0;
+    gCounting = true;
+    for (int block = 0; block < 60; ++block) {
+        synth->setParameter(125, float(block / 10));  // every mode code 0..5, then 6
+        h.arpHeld[40 + block % 30] = 100;
+        if (block % 7 == 6) h.arpHeld[40 + (block * 3) % 30] = 0;
+        synth->processReplacing(nullptr, io, block == 30 ? 20000 : 512);
+        for (const Voice& v : h.voices)
+            sounding += v.active && !v.released;
+    }
+    synth->setParameter(115, 0.0f);
+    synth->processReplacing(nullptr, io, 512);
+    gCounting = false;
+    EXPECT_GT(sounding, 0);  // the arpeggiator did play
+    EXPECT_EQ(gAllocations.load(), 0);
 }
 
 }  // namespace

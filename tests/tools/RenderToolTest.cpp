@@ -188,6 +188,33 @@ TEST_F(RenderTool, DemoRendersWithoutArgumentsAndTwiceTheSame) {
     EXPECT_TRUE(slurp(dir / "demo.wav") == bytes) << "two renders of the demo differ";
 }
 
+TEST_F(RenderTool, ArpeggioDemoPlaysSixteenthsFromHeldChords) {
+    // The phrase holds one chord a bar; the program's arpeggiator plays 1/16 notes at 112 BPM
+    // with a rest on every eighth step, so every eighth 1/16 slot falls quiet.
+    const std::string demo = CORVANE_DEMO_DIR;
+    ToolRun r = run({"--program", demo + "/arp.fxp", "--midi", demo + "/arp.mid", "--out",
+                     "arp.wav", "--tail", "0.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Wav w;
+    ASSERT_TRUE(readWav(dir / "arp.wav", w));
+    const double step = 44100 * 60.0 / 112.0 / 4.0;
+    float loudest = 0.0f, quietest = 1.0f, rests = 0.0f;
+    for (int k = 0; k < 64; ++k) {
+        // The later part of each slot, clear of the swing and the release before it.
+        const float p = peakOf(w, size_t((k + 0.5) * step), size_t((k + 0.9) * step));
+        if (k % 8 == 7) {
+            rests = std::max(rests, p);
+        } else {
+            loudest = std::max(loudest, p);
+            quietest = std::min(quietest, p);
+        }
+    }
+    // Held chords would sound through every slot; the rests leave only the effect tails.
+    EXPECT_GT(loudest, 0.03f);
+    EXPECT_GT(quietest, 0.3f * loudest) << "a step did not sound";
+    EXPECT_LT(rests, 0.5f * quietest) << "a rest sounded";
+}
+
 TEST_F(RenderTool, HandclapOnsetsFollowTheTempoMap) {
     if (!fs::exists(kHandclap)) GTEST_SKIP() << kHandclap << " is not there";
     // Eight claps, two quarters apart: four at 70 BPM, then 60 BPM from the fifth on.

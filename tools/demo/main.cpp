@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,23 @@ std::vector<uint8_t> song() {
     return corvane::render::buildMidiFile(q, {{0, 108.0}, {16u * q, 116.0}}, ev);
 }
 
+// Chords held a bar each for the arpeggiator: A minor, F, C and G twice, then A minor; the
+// arpeggiator makes the notes of the phrase from them.
+std::vector<uint8_t> arpPhrase() {
+    const int q = 480;
+    std::vector<corvane::render::MidiWriteEvent> ev;
+    const int chords[4][3] = {{57, 60, 64}, {53, 57, 60}, {55, 60, 64}, {55, 59, 62}};
+    for (int bar = 0; bar < 9; ++bar) {
+        const uint64_t start = static_cast<uint64_t>(bar) * 4 * q;
+        const uint64_t length = bar == 8 ? 2 * q : 4 * q - 10;  // lifted just before the next
+        for (int key : chords[bar % 4]) {
+            ev.push_back({start, 0x90, static_cast<uint8_t>(key), 100});
+            ev.push_back({start + length, 0x80, static_cast<uint8_t>(key), 64});
+        }
+    }
+    return corvane::render::buildMidiFile(q, {{0, 112.0}}, ev);
+}
+
 // Forty notes held for 20 seconds (40 quarters at 120 BPM): every playing voice busy.
 std::vector<uint8_t> fortyVoices() {
     const int q = 480;
@@ -293,11 +311,35 @@ const SlotValue kSustainSlots[] = {
     {321, 1.0f},  // Poly: all 40 voices
 };
 
+// The arpeggiated demo: the demo program's sound with the arpeggiator on in "Mode: Dynamic",
+// 16 steps of 1/16 that climb through the held chord and its upper octave and back, the
+// second lane picking the chord member (16/128 per member), a rest before the turn, a little
+// swing.
+std::vector<SlotValue> arpDemoSlots() {
+    std::vector<SlotValue> slots(std::begin(kDemoSlots), std::end(kDemoSlots));
+    const int octave[16] = {0, 0, 0, 12, 12, 12, 24, -1, 12, 12, 12, 0, 0, 0, 12, -1};
+    const int member[16] = {0, 1, 2, 0, 1, 2, 0, 0, 2, 1, 0, 2, 1, 0, 0, 0};
+    for (int s = 0; s < 32; ++s) {
+        const int k = s % 16;
+        slots.push_back({256 + s, octave[k] < 0 ? 0.0f : (octave[k] + 1.5f) / 128.0f});
+        slots.push_back({288 + s, (16.0f * member[k] + 0.5f) / 128.0f});
+    }
+    slots.push_back({115, 1.0f});                 // Arp On
+    slots.push_back({125, 5.0f});                 // Mode: Dynamic
+    slots.push_back({320, 15.5f / 31.0f});        // 16 steps
+    slots.push_back({114, 1.0f});                 // synced ...
+    slots.push_back({71, 10.5f / 20.01f});        // ... in 1/16 notes
+    slots.push_back({72, (-6 + 31.5f) / 62.0f});  // rests 6 ticks early
+    slots.push_back({73, 0.58f});                 // swing
+    slots.push_back({21, 0.3f});                  // a shorter release for the runs
+    return slots;
+}
+
 // A program file: the plug-in's own program chunk (init patch), with the given slot values,
 // name and instrument written into its patch record.
-template <size_t N>
 bool writeProgram(const std::string& pluginPath, const fs::path& dir, const char* name,
-                  const SlotValue (&slots)[N], const char* instrument, const char* fxpName) {
+                  const std::vector<SlotValue>& slots, const char* instrument,
+                  const char* fxpName) {
     std::string error;
     auto plugin = corvane::testhost::Plugin::load(pluginPath, &error);
     if (!plugin) {
@@ -371,11 +413,17 @@ int main(int argc, char** argv) {
          corvane::render::writeWholeFile((dir / "sustain.sfz").string(),
                                          std::vector<uint8_t>(sustainSfz.begin(), sustainSfz.end()),
                                          error) &&
-         corvane::render::writeWholeFile((dir / "voices40.mid").string(), fortyVoices(), error);
+         corvane::render::writeWholeFile((dir / "voices40.mid").string(), fortyVoices(), error) &&
+         corvane::render::writeWholeFile((dir / "arp.mid").string(), arpPhrase(), error);
     if (!error.empty()) std::fprintf(stderr, "corvane-demo: %s\n", error.c_str());
+    auto all = [](const auto& slots) {
+        return std::vector<SlotValue>(std::begin(slots), std::end(slots));
+    };
     if (ok && argc == 3)
         ok =
-            writeProgram(argv[2], dir, "Demo Pluck Kit", kDemoSlots, "demo.sfz", "demo.fxp") &&
-            writeProgram(argv[2], dir, "Forty Voices", kSustainSlots, "sustain.sfz", "sustain.fxp");
+            writeProgram(argv[2], dir, "Demo Pluck Kit", all(kDemoSlots), "demo.sfz", "demo.fxp") &&
+            writeProgram(argv[2], dir, "Forty Voices", all(kSustainSlots), "sustain.sfz",
+                         "sustain.fxp") &&
+            writeProgram(argv[2], dir, "Demo Arpeggio", arpDemoSlots(), "demo.sfz", "arp.fxp");
     return ok ? 0 : 1;
 }
