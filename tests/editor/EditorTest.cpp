@@ -618,3 +618,39 @@ TEST_F(EditorTest, SaveBankAndLoadItBack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditorTest, EditingANoteLaneStepChangesTheArpeggiatedNotes) {
+    auto render = [&](bool edit, std::vector<float>& left) {
+        ASSERT_TRUE(harness_->open());
+        harness_->dropFile(kHandclap);
+        plugin_->setParameter(115, 1.0f);  // arpeggiator on, the init patch's pattern
+        if (edit) {
+            harness_->click(tabX(3), kTabY);
+            harness_->click(static_cast<int>(60 + 12), 222);  // step 1: two octaves up
+            EXPECT_EQ(static_cast<int>(storedSlot(256) * 128), 25);
+        }
+        std::vector<float> right;
+        plugin_->render(44100, 512, {{0, {0x90, 48, 100}}}, left, right);
+    };
+    std::vector<float> a, b;
+    render(false, a);
+    harness_.reset();
+    std::string error;
+    plugin_ = Plugin::load(CORVANE_SO_PATH, &error);
+    ASSERT_TRUE(plugin_) << error;
+    plugin_->start(44100.0, 512);
+    harness_ = std::make_unique<EditorHarness>(*plugin_);
+    render(true, b);
+    ASSERT_EQ(a.size(), b.size());
+    double diff = 0, sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        diff += std::fabs(a[i] - b[i]);
+        sum += std::fabs(a[i]);
+    }
+    EXPECT_GT(sum, 1.0);          // the pattern plays
+    EXPECT_GT(diff, 0.05 * sum);  // and the edited step plays another note
+}
+
+}  // namespace
