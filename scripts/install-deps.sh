@@ -9,7 +9,8 @@ if [ "${1:-}" = "--no-recommends" ]; then
 fi
 packages=(build-essential cmake pkg-config clang libclang-rt-14-dev lld
           libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
-          libcurl4-openssl-dev "$@")
+          libcurl4-openssl-dev libx11-dev libcairo2-dev libxtst-dev xvfb xauth fonts-dejavu-core
+          "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

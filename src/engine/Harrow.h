@@ -213,8 +213,11 @@ class Harrow : public Module {
     float filterKeytrack = 0.0f;   // `Filter Keytrack`
     float filterEnvAmount = 0.0f;  // `Filter Env Amt`
 
-  private:
+    // control: the current patch's stored effect order into effectOrder, when it names
+    // every effect once (applyProgram, and the editor when it lays out its rack panels)
     void applyStoredEffectOrder();
+
+  private:
     void setDefaultEffectOrder();
     // Values posted by control threads: one word of flags per 32 slots says which slots
     // hold a value not yet applied.

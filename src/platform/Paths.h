@@ -21,6 +21,11 @@ bool isDirectory(std::string_view stored);
 // Names of the subfolders of a folder, in the order the file system lists them
 // ("." and ".." excluded). Empty when the folder cannot be read.
 std::vector<std::string> listSubfolders(std::string_view storedFolder);
+// The entries of a folder for a file browser: subfolders first, each with a trailing '/',
+// then files, each group sorted by name; hidden entries (a leading '.') left out.
+std::vector<std::string> listFolder(std::string_view storedFolder);
+// The user's home folder in the operating system's form ("/" when it is not known).
+std::string homeFolder();
 
 // Opens a file for binary reading or writing; null on failure. A folder never opens for
 // reading.

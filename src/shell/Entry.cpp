@@ -5,6 +5,9 @@
 #include "platform/Export.h"
 #include "platform/FpEnvironment.h"
 #include "shell/VstSynth.h"
+#if CORVANE_EDITOR
+#include "editor/Editor.h"
+#endif
 
 using corvane::VstSynth;
 
@@ -13,6 +16,9 @@ vst::AEffect* createInstance(vst::HostCallback host) {
     if (!host) return nullptr;
     if (host(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
     corvane::platform::FpEnvironmentGuard fp;  // the engine builds its tables here
+#if CORVANE_EDITOR
+    corvane::setEditorFactory(&corvane::editor::makeEditor);
+#endif
     try {
         auto* synth = new VstSynth(host);
         return synth->getAeffect();

@@ -198,12 +198,16 @@ const ParamInfo& paramInfo(int slot) {
 }
 
 DisplayContext displayContextOf(const PatchRecord& patch) {
+    return displayContextOfSlots(patch.slots);
+}
+
+DisplayContext displayContextOfSlots(const float* slots) {
     DisplayContext c;
     const int syncSlots[3] = {37, 46, 55};
     for (int i = 0; i < 3; ++i)
-        c.lfoSync[i] = patch.slots[syncSlots[i]] > 0.00001f;
-    c.distortionType = pick(patch.slots[97] * 8.0, 9);
-    c.arpSync = patch.slots[114] > 0.001f;
+        c.lfoSync[i] = slots[syncSlots[i]] > 0.00001f;
+    c.distortionType = pick(slots[97] * 8.0, 9);
+    c.arpSync = slots[114] > 0.001f;
     return c;
 }
 

@@ -40,6 +40,8 @@ struct DisplayContext {
     bool arpSync = false;                     // "Arp Sync"
 };
 DisplayContext displayContextOf(const PatchRecord& patch);
+// The same from any array of at least kStoredSlots values (the editor's copy of them).
+DisplayContext displayContextOfSlots(const float* slots);
 
 // Formats `value` of `slot` into `text`, writing at most `size` bytes (always terminated
 // when size > 0). Every slot gets a text; values outside 0..1 pick the nearest list entry.

@@ -36,8 +36,14 @@ VstSynth::VstSynth(vst::HostCallback host) : AudioEffectBase(host, kNumPrograms,
         setFlag(vst::effFlagsIsSynth, true);
         setUniqueID(kUniqueId);
     }
-    // There is no editor window on this platform yet.
-    setFlag(vst::effFlagsHasEditor, false);
+    if (EditorFactory make = editorFactory()) {
+        try {
+            editor_.reset(make(*this));
+        } catch (...) {
+            editor_.reset();  // the plug-in runs without an editor
+        }
+    }
+    setFlag(vst::effFlagsHasEditor, editor_ != nullptr);
     for (int i = 0; i < 6; ++i)
         engine.effectOrder[i] = i;
 
@@ -51,7 +57,28 @@ VstSynth::VstSynth(vst::HostCallback host) : AudioEffectBase(host, kNumPrograms,
 }
 
 VstSynth::~VstSynth() {
+    if (editor_) {
+        if (editor_->isOpen()) editor_->close();
+        editor_.reset();
+    }
     curProgram = 0;
+}
+
+bool VstSynth::editGetRect(vst::ERect** rect) {
+    if (rect) *rect = nullptr;
+    return editor_ && rect && editor_->getRect(rect);
+}
+
+bool VstSynth::editOpen(void* parentWindow) {
+    return editor_ && editor_->open(parentWindow);
+}
+
+void VstSynth::editClose() {
+    if (editor_) editor_->close();
+}
+
+void VstSynth::editIdle() {
+    if (editor_) editor_->idle();
 }
 
 void VstSynth::open() {
@@ -222,16 +249,19 @@ void VstSynth::renderPieces(float** io, int32_t from, int32_t to, int32_t segmen
 void VstSynth::playNote(const NoteEvent& e) {
     const int key = e.data1 & 0x7F;
     const int velocity = e.data2 & 0x7F;
-    if (e.status == 0x80 || velocity == 0)
-        engine.noteOff(key);
-    else
+    const bool on = !(e.status == 0x80 || velocity == 0);
+    if (on)
         engine.noteOn(key, velocity);
+    else
+        engine.noteOff(key);
+    if (editor_) editor_->noteReported(key, on);
 }
 
 void VstSynth::setProgram(int32_t program) {
     bankIndex = 0;
     curProgram = program & 127;
     engine.selectProgram(curProgram);
+    if (editor_) editor_->programChanged();
 }
 
 void VstSynth::selectProgramIndexed(int index) {
@@ -243,6 +273,7 @@ void VstSynth::setProgramName(const char* name) {
     char* field = engine.currentPatch().name;
     std::memset(field, 0, 32);
     copyText(field, name, 32);
+    if (editor_) editor_->programNameChanged();
 }
 
 void VstSynth::getProgramName(char* name) {
@@ -281,9 +312,14 @@ bool VstSynth::getProductString(char* text) {
     return true;
 }
 
-intptr_t VstSynth::vendorSpecific(int32_t, intptr_t, void*, float) {
-    // The mouse-wheel message of the own host goes to the editor, which this platform
-    // does not have yet.
+intptr_t VstSynth::vendorSpecific(int32_t index, intptr_t value, void*, float opt) {
+    if (!hostIsOwnHost) return 0;
+    // The own host's mouse wheel: x in the low 16 bits of value, y in the high 16 bits.
+    if (index == vst::fourCC('W', 'h', 'e', 'e') && editor_) {
+        const int x = static_cast<int16_t>(value & 0xFFFF);
+        const int y = static_cast<int16_t>((value >> 16) & 0xFFFF);
+        editor_->hostWheel(x, y, opt);
+    }
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine/Harrow.h"
+#include "shell/EditorLink.h"
 #include "shell/NoteEvent.h"
 #include "shell/Slots.h"
 #include "shell/vst/AudioEffectBase.h"
@@ -48,18 +49,27 @@ class VstSynth : public AudioEffectBase {
     int32_t canDo(const char* text) override;
     // as setParameter, without telling the editor
     virtual void setParameterFromEditor(int32_t index, float value);
+    // The editor window (user interface thread).
+    bool editGetRect(vst::ERect** rect) override;
+    bool editOpen(void* parentWindow) override;
+    void editClose() override;
+    void editIdle() override;
 
     // --- for the editor, the arpeggiator and the file menus -------------------------------
     void queueGuiNote(int status, int key, int velocity);                     // user interface
     void appendNote(int status, int key, int32_t deltaFrames, int velocity);  // audio
     void selectProgramIndexed(int index);                                     // control
     void applyArpPattern(int k);                                              // user interface
-    void learn(int slot);                                                     // user interface
-    void forget(int slot);                                                    // user interface
-    bool loadBankFile(const char* path);                                      // control
-    bool loadProgramFile(const char* path);                                   // control
-    bool saveBankFile(const char* path);                                      // control
-    bool saveProgramFile(const char* path);                                   // control
+    // A value the user set in the editor: applied as setParameterFromEditor, then told to
+    // the host like automation (host parameters) and echoed to a learned controller.
+    void editParameter(int32_t index, float value);  // user interface
+    EditorLink* editor() { return editor_.get(); }   // null when the build has no editor
+    void learn(int slot);                            // user interface
+    void forget(int slot);                           // user interface
+    bool loadBankFile(const char* path);             // control
+    bool loadProgramFile(const char* path);          // control
+    bool saveBankFile(const char* path);             // control
+    bool saveProgramFile(const char* path);          // control
 
     // Test seam: called after every engine sub-block with its length and frame offset.
     using RenderObserver = void (*)(void* context, int frames, int offset);
@@ -107,6 +117,7 @@ class VstSynth : public AudioEffectBase {
     vst::VstMidiEvent echoEvent_{};
     vst::VstEvents echoEvents_{};
     bool guiArpRestartOpen_ = true;  // editor notes may still restart the arpeggiator
+    std::unique_ptr<EditorLink> editor_;
     int32_t blockFrames_ = 0;        // length of the host block being rendered
     RenderObserver renderObserver_ = nullptr;
     void* renderObserverContext_ = nullptr;

@@ -97,6 +97,7 @@ void VstSynth::handleNoteEvent(int status, int d1, int d2, int32_t deltaFrames, 
     const bool on = status == 0x90 && static_cast<int8_t>(d2) > 0;
     const int key = d1 & 0x7F;
     keyDown[key] = on;
+    if (fromHost && editor_) editor_->noteReported(key, on);
     if (!on) {
         uint8_t any = 0;
         for (int k = 0; k < 128; ++k)

@@ -17,7 +17,14 @@ constexpr size_t kHostTextSize = 32;
 
 void VstSynth::setParameter(int32_t index, float value) {
     setParameterFromEditor(index, value);
-    // There is no editor on this platform to follow the value.
+    if (editor_) editor_->parameterChanged(index, value);
+}
+
+void VstSynth::editParameter(int32_t index, float value) {
+    setParameterFromEditor(index, value);
+    if (index >= 0 && index < kNumParams)
+        callHost(vst::audioMasterAutomate, index, 0, nullptr, value);
+    if (index >= 0 && index < kStoredSlots) controllerEcho(index, value);
 }
 
 // The patch keeps the value at once; the engine takes it at the start of the next block, on

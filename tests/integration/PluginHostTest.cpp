@@ -30,7 +30,11 @@ TEST(PluginHost, DeclaresItselfAsAStereoSynthWithChunks) {
     EXPECT_TRUE(e->flags & vst::effFlagsCanReplacing);
     EXPECT_TRUE(e->flags & vst::effFlagsProgramChunks);
     EXPECT_TRUE(e->flags & vst::effFlagsIsSynth);
+#if CORVANE_EDITOR
+    EXPECT_TRUE(e->flags & vst::effFlagsHasEditor);
+#else
     EXPECT_FALSE(e->flags & vst::effFlagsHasEditor);
+#endif
     EXPECT_EQ(p->dispatch(vst::effGetVstVersion), 2400);
     EXPECT_EQ(p->dispatch(vst::effGetPlugCategory), vst::kPlugCategSynth);
     EXPECT_EQ(p->dispatch(vst::effGetVendorVersion), 1);

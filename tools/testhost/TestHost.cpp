@@ -211,7 +211,15 @@ intptr_t Plugin::answer(int32_t opcode, int32_t index, intptr_t value, void* ptr
             return options_.versionAnswer;
         case vst::audioMasterAutomate:
             automated.emplace_back(index, opt);
+            edits.push_back({opcode, index, opt});
             return 0;
+        case vst::audioMasterBeginEdit:
+        case vst::audioMasterEndEdit:
+            edits.push_back({opcode, index, 0.0f});
+            return 1;
+        case vst::audioMasterSizeWindow:
+            sizeWindow = {index, static_cast<int32_t>(value)};
+            return 1;
         case vst::audioMasterWantMidi:
             wantsMidi = true;
             return 1;

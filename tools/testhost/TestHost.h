@@ -81,6 +81,14 @@ class Plugin {
 
     // What the plug-in told the host.
     std::vector<std::pair<int32_t, float>> automated;
+    // Begin-edit, automate and end-edit calls in the order they came (opcode, index, value).
+    struct Edit {
+        int32_t opcode;
+        int32_t index;
+        float value;
+    };
+    std::vector<Edit> edits;
+    std::pair<int32_t, int32_t> sizeWindow{0, 0};  // the last audioMasterSizeWindow
     std::vector<std::array<uint8_t, 3>> midiFromPlugin;
     bool wantsMidi = false;
 

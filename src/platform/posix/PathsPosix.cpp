@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace corvane::platform {
 
 std::string toOsPath(std::string_view stored) {
@@ -37,6 +40,32 @@ std::vector<std::string> listSubfolders(std::string_view storedFolder) {
     }
     ::closedir(dir);
     return names;
+}
+
+std::vector<std::string> listFolder(std::string_view storedFolder) {
+    std::vector<std::string> folders, files;
+    std::string os = toOsPath(storedFolder);
+    DIR* dir = ::opendir(os.c_str());
+    if (!dir) return folders;
+    if (!os.empty() && os.back() != '/') os += '/';
+    while (dirent* e = ::readdir(dir)) {
+        std::string name = e->d_name;
+        if (name.empty() || name[0] == '.') continue;
+        if (isDirectory(os + name))
+            folders.push_back(name + "/");
+        else
+            files.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(folders.begin(), folders.end());
+    std::sort(files.begin(), files.end());
+    folders.insert(folders.end(), files.begin(), files.end());
+    return folders;
+}
+
+std::string homeFolder() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : "/";
 }
 
 std::FILE* openRead(std::string_view stored) {

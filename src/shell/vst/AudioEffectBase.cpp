@@ -170,6 +170,17 @@ intptr_t AudioEffectBase::dispatch(int32_t opcode, int32_t index, intptr_t value
             return vendorSpecific(index, value, ptr, opt);
         case vst::effCanDo:
             return ptr ? canDo(static_cast<const char*>(ptr)) : 0;
+        case vst::effEditGetRect:
+            if (!ptr) return 0;
+            return editGetRect(static_cast<vst::ERect**>(ptr)) ? 1 : 0;
+        case vst::effEditOpen:
+            return editOpen(ptr) ? 1 : 0;
+        case vst::effEditClose:
+            editClose();
+            return 0;
+        case vst::effEditIdle:
+            editIdle();
+            return 0;
         case vst::effGetVstVersion:
             return vst::kVersion;
         default:

@@ -48,6 +48,14 @@ class AudioEffectBase {
     virtual intptr_t vendorSpecific(int32_t, intptr_t, void*, float) { return 0; }
     virtual int32_t canDo(const char*) { return 0; }
     virtual int32_t getPlugCategory();
+    // The editor window (user interface thread); hosts only ask when effFlagsHasEditor is set.
+    virtual bool editGetRect(vst::ERect** rect) {
+        if (rect) *rect = nullptr;
+        return false;
+    }
+    virtual bool editOpen(void*) { return false; }
+    virtual void editClose() {}
+    virtual void editIdle() {}
 
     // Calls into the host.
     intptr_t callHost(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
