@@ -21,7 +21,9 @@ void put32(std::vector<uint8_t>& b, uint32_t v) {
     put16(b, v >> 16);
 }
 void putId(std::vector<uint8_t>& b, const char* id) {
-    b.insert(b.end(), id, id + 4);
+    // Byte by byte: GCC 12 reports a false overflow for a range insert here.
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<uint8_t>(id[i]));
 }
 
 class PlainOut : public WavOut {
