@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/Random.h"
+#include "dsp/LfoSine.h"
+#include "dsp/Random.h"
 #include "fx/EffectRack.h"
-#include "fx/LfoSine.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "content/Loader.h"
-#include "shell/BuiltinPatches.h"
-#include "shell/ParamInfo.h"
+#include "patch/BuiltinPatches.h"
+#include "patch/ParamInfo.h"
 #include "shell/VstSynth.h"
 
 namespace corvane::editor {

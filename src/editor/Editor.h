@@ -15,8 +15,8 @@
 
 #include "editor/Lists.h"
 #include "editor/NativeWindow.h"
+#include "patch/Slots.h"
 #include "shell/EditorLink.h"
-#include "shell/Slots.h"
 
 namespace corvane {
 class VstSynth;

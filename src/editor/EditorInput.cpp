@@ -5,7 +5,7 @@
 #include "editor/Editor.h"
 #include "editor/Layout.h"
 #include "editor/NewsHook.h"
-#include "shell/BuiltinPatches.h"
+#include "patch/BuiltinPatches.h"
 #include "shell/VstSynth.h"
 
 namespace corvane::editor {

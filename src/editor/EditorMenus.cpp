@@ -5,8 +5,8 @@
 
 #include "editor/Editor.h"
 #include "editor/Layout.h"
+#include "patch/BuiltinPatches.h"
 #include "platform/Paths.h"
-#include "shell/BuiltinPatches.h"
 #include "shell/VstSynth.h"
 
 namespace corvane::editor {

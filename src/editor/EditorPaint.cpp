@@ -6,8 +6,8 @@
 #include "editor/Editor.h"
 #include "editor/Layout.h"
 #include "editor/NewsHook.h"
-#include "shell/BuiltinPatches.h"
-#include "shell/ParamInfo.h"
+#include "patch/BuiltinPatches.h"
+#include "patch/ParamInfo.h"
 #include "shell/VstSynth.h"
 
 namespace corvane::editor {

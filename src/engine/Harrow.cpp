@@ -7,16 +7,12 @@
 
 #include "dsp/SafeMath.h"
 #include "engine/Playback.h"
-#include "shell/BuiltinPatches.h"
+#include "patch/BuiltinPatches.h"
 
 namespace corvane {
 namespace {
 
 constexpr float kVoiceOutputScale = 0.2f;
-
-inline float flushTiny(float x, float limit) {
-    return (x < limit && x > -limit) ? 0.0f : x;
-}
 
 template <typename T>
 T smoothTowards(T x, T target, int n) {
@@ -435,7 +431,7 @@ void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR
     modWheel = smoothTowards(modWheel, modWheelTarget, n);
     cutoffSmoothed = smoothTowards(cutoffSmoothed, cutoffTarget, n);
     if (std::fabs(modWheel) < 1e-9) modWheel = 0.0;
-    cutoffSmoothed = flushTiny(cutoffSmoothed, 1e-9f);
+    cutoffSmoothed = dsp::flushSmall(cutoffSmoothed);
     bendSmoothed = (bendRaw * 16 + bendSmoothed * 112) / 128;
     const int64_t range = bendSmoothed < 0 ? bendRangeDown : bendRangeUp;
     bendPitch = static_cast<int>(static_cast<int64_t>(bendSmoothed) * 128 * range / 8192);
@@ -522,7 +518,7 @@ void Harrow::prepareVoice(Voice& v, int n, int offset, VoicePiece& piece) {
         float g = v.glideOffset;
         for (int i = 0; i < n; ++i)
             g *= glideCoef;
-        v.glideOffset = flushTiny(g, 1e-9f);
+        v.glideOffset = dsp::flushSmall(g);
     }
     const SampleZone& zone = *v.zone;
     const double speed = playbackSpeed(t, v, zone, bendPitch, m.pitch, glideOn, sampleRate);
@@ -603,7 +599,7 @@ void Harrow::applyMasterGain(int frames, float** outputs) {
     if (frames <= 0) return;
     if (lastMasterGain < 0.0f) lastMasterGain = masterGain;
     float step = (masterGain - lastMasterGain) / static_cast<float>(frames);
-    step = flushTiny(step, 1e-9f);
+    step = dsp::flushSmall(step);
     for (int ch = 0; ch < 2; ++ch) {
         float* out = outputs[ch];
         float g = lastMasterGain;
@@ -622,8 +618,8 @@ void Harrow::applyMasterGain(int frames, float** outputs) {
                 y1 = y;
                 out[i] = y;
             }
-            dcX1[ch] = flushTiny(x1, 1e-9f);
-            dcY1[ch] = flushTiny(y1, 1e-9f);
+            dcX1[ch] = dsp::flushSmall(x1);
+            dcY1[ch] = dsp::flushSmall(y1);
         }
     }
     lastMasterGain = masterGain;

@@ -10,18 +10,18 @@
 #include <mutex>
 
 #include "content/SampleMap.h"
+#include "dsp/Module.h"
+#include "dsp/Random.h"
 #include "engine/Arpeggiator.h"
 #include "engine/EngineTables.h"
 #include "engine/Envelope.h"
 #include "engine/Filter.h"
 #include "engine/Lfo.h"
 #include "engine/ModMatrix.h"
-#include "engine/Random.h"
 #include "engine/Voice.h"
 #include "fx/DelayModulation.h"
 #include "fx/EffectRack.h"
-#include "fx/Module.h"
-#include "shell/PatchRecord.h"
+#include "patch/PatchRecord.h"
 
 namespace corvane {
 

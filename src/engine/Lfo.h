@@ -5,7 +5,7 @@
 // LFOs are evaluated once per sub-block and voice, never per sample.
 #include <cstdint>
 
-#include "engine/Random.h"
+#include "dsp/Random.h"
 
 namespace corvane {
 

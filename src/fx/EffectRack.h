@@ -4,12 +4,12 @@
 // their own. An effect that is switched off is not called and keeps its state.
 #include <cstdint>
 
-#include "engine/Random.h"
+#include "dsp/Module.h"
+#include "dsp/Random.h"
 #include "fx/DelayModulation.h"
 #include "fx/FxDelay.h"
 #include "fx/FxReverb.h"
 #include "fx/FxVintagePhaser.h"
-#include "fx/Module.h"
 
 namespace corvane {
 

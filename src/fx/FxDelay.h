@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "dsp/Module.h"
 #include "fx/DelayModulation.h"
-#include "fx/Module.h"
 
 namespace corvane {
 

@@ -5,8 +5,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/CpuFeatures.h"
+#include "dsp/LfoSine.h"
 #include "dsp/SafeMath.h"
-#include "fx/LfoSine.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -119,10 +120,6 @@ constexpr float kFdnRight[16] = {0.79f, -0.8f, -0.78f, 0.77f,  0.77f,  -0.79f, -
                                  -0.8f, 0.78f, 0.77f,  -0.79f, -0.78f, 0.8f,   0.79f, -0.77f};
 
 constexpr float kFdnMakeup = 16.0f;
-
-float flush(float v) {
-    return std::fabs(v) < 1e-9f ? 0.0f : v;
-}
 
 const std::array<int, 3000>& primes() {
     static const std::array<int, 3000> table = [] {
@@ -269,7 +266,7 @@ CORVANE_AVX int combQuadAvx(float* const* p, const float* g, float* f, const flo
 std::atomic<bool> wideKernelsAllowed{true};
 
 bool haveAvx2Fma() {
-    static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    static const bool have = dsp::cpuFeatures().avx2 && dsp::cpuFeatures().fma;
     return have && wideKernelsAllowed.load(std::memory_order_relaxed);
 }
 #endif
@@ -423,12 +420,12 @@ void FxReverb::setParameter(int index, float value) {
             requestedType_.store(iv / 32, std::memory_order_relaxed);
             break;
         case 1:
-            decayTime_ = expRange(v, 0.5f, 10.0f);
+            decayTime_ = dsp::expRange(v, 0.5f, 10.0f);
             recomputeCombGains();
             break;
         case 2:
             damp_ = 0.5f * v + 0.5f;
-            dampRatio_ = expRange(v, 0.15f, 1.0f);
+            dampRatio_ = dsp::expRange(v, 0.15f, 1.0f);
             recomputeCombGains();
             break;
         case 4:
@@ -437,7 +434,7 @@ void FxReverb::setParameter(int index, float value) {
             tapsDirty_.store(true, std::memory_order_relaxed);
             break;
         case 5:
-            highpassCoefs(expRange(v, 10.0f, 1000.0f), lowCutA1_, lowCutB0_);
+            highpassCoefs(dsp::expRange(v, 10.0f, 1000.0f), lowCutA1_, lowCutB0_);
             break;
         case 8:
             wetTarget_ = v * v;
@@ -521,9 +518,9 @@ void FxReverb::runInputStage(const float* left, const float* right, int n) {
     for (int i = 0; i < n; ++i) {
         const float x = (left[i] + right[i]) * scale;
         const float y = b0 * (x + x1) - a1 * y1;
-        const float z = flush(lb0 * (y - y1) - la1 * z1);
+        const float z = dsp::flushSmall(lb0 * (y - y1) - la1 * z1);
         x1 = x;
-        y1 = flush(y);
+        y1 = dsp::flushSmall(y);
         z1 = z;
         ring[(preWrite_ + static_cast<uint32_t>(i)) & preMask_] = z + 1e-15f;
     }
@@ -795,7 +792,7 @@ void FxReverb::runFdn(int n) {
         i += seg;
     }
     for (int j = 0; j < kFdnLines; ++j)
-        fdn_[j].state = flush(st[j]);
+        fdn_[j].state = dsp::flushSmall(st[j]);
 }
 
 void FxReverb::runOutput(float* left, float* right, int n) {
@@ -936,7 +933,7 @@ void FxReverb::process(int frames, float** io) {
     rememberedDelay_ = delay;
     wet_ = wetTarget_;
     for (Comb& c : combs_)
-        c.state = flush(c.state);
+        c.state = dsp::flushSmall(c.state);
 }
 
 }  // namespace corvane

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/Random.h"
-#include "fx/Module.h"
+#include "dsp/Module.h"
+#include "dsp/Random.h"
 
 namespace corvane {
 

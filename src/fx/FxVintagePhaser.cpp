@@ -4,8 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/LfoSine.h"
 #include "dsp/SafeMath.h"
-#include "fx/LfoSine.h"
 
 namespace corvane {
 
@@ -13,10 +13,6 @@ namespace {
 
 double expRangeD(double v, double low, double high) {
     return low * std::pow(high / low, v);
-}
-
-float flush(float v) {
-    return std::fabs(v) < 1e-9f ? 0.0f : v;
 }
 
 }  // namespace
@@ -137,11 +133,11 @@ void FxVintagePhaser::runPhaser(int frames, float** io) {
             br[i] = (xr + tapR) * wet + xr * dry;
         }
         for (int s = 0; s < kStages; ++s) {
-            stages_[0][s] = flush(zl[s]);
-            stages_[1][s] = flush(zr[s]);
+            stages_[0][s] = dsp::flushSmall(zl[s]);
+            stages_[1][s] = dsp::flushSmall(zr[s]);
         }
-        lastTap_[0] = flush(tapL);
-        lastTap_[1] = flush(tapR);
+        lastTap_[0] = dsp::flushSmall(tapL);
+        lastTap_[1] = dsp::flushSmall(tapR);
     }
 }
 

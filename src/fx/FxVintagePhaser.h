@@ -3,8 +3,8 @@
 // sine LFO) and four flanger/chorus types run by a CDelay.
 #include <cstdint>
 
+#include "dsp/Module.h"
 #include "fx/CDelay.h"
-#include "fx/Module.h"
 
 namespace corvane {
 

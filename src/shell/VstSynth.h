@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "engine/Harrow.h"
+#include "patch/Slots.h"
+#include "shell/AudioEffectBase.h"
 #include "shell/EditorLink.h"
 #include "shell/NoteEvent.h"
-#include "shell/Slots.h"
-#include "shell/vst/AudioEffectBase.h"
 
 namespace corvane {
 
@@ -118,7 +118,7 @@ class VstSynth : public AudioEffectBase {
     vst::VstEvents echoEvents_{};
     bool guiArpRestartOpen_ = true;  // editor notes may still restart the arpeggiator
     std::unique_ptr<EditorLink> editor_;
-    int32_t blockFrames_ = 0;        // length of the host block being rendered
+    int32_t blockFrames_ = 0;  // length of the host block being rendered
     RenderObserver renderObserver_ = nullptr;
     void* renderObserverContext_ = nullptr;
 };

@@ -13,7 +13,7 @@
 
 #include "EditorHarness.h"
 #include "TestHost.h"
-#include "shell/vst/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace fs = std::filesystem;
 using corvane::testhost::EditorHarness;

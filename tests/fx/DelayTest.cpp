@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "FxTestUtil.h"
+#include "dsp/LfoSine.h"
 #include "fx/FxDelay.h"
-#include "fx/LfoSine.h"
 
 using corvane::DelayModulation;
 using corvane::FxDelay;

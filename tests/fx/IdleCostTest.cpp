@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "FxTestUtil.h"
+#include "dsp/LfoSine.h"
 #include "fx/EffectRack.h"
-#include "fx/LfoSine.h"
 
 using corvane::DelayModulation;
 using corvane::EffectRack;

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "FxTestUtil.h"
+#include "dsp/LfoSine.h"
 #include "fx/EffectRack.h"
-#include "fx/LfoSine.h"
 
 using corvane::DelayModulation;
 using corvane::EffectRack;

@@ -8,9 +8,9 @@
 #include <numbers>
 #include <vector>
 
-#include "engine/Random.h"
+#include "dsp/Random.h"
 #include "fx/EffectRack.h"
-#include "shell/ParamInfo.h"
+#include "patch/ParamInfo.h"
 
 namespace corvane {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "FakeHost.h"
 #include "content/SampleMap.h"
-#include "shell/BuiltinPatches.h"
+#include "patch/BuiltinPatches.h"
 
 using corvane::PatchRecord;
 using namespace corvane::test;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/vst/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace corvane::testhost {
 

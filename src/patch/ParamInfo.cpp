@@ -1,10 +1,11 @@
-#include "shell/ParamInfo.h"
+#include "patch/ParamInfo.h"
+#include "dsp/SafeMath.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "fx/DistortionColour.h"
+#include "patch/DistortionColour.h"
 
 namespace corvane {
 namespace {
@@ -163,10 +164,6 @@ int pick(double x, int count) {
     return n < 0 ? 0 : (n >= count ? count - 1 : n);
 }
 
-double expRange(double v, double lo, double hi) {
-    return lo * std::pow(hi / lo, v);
-}
-
 // "+%d" for positive values, "%d" otherwise, with an optional unit.
 void signedInt(char* text, size_t size, int x, const char* unit) {
     std::snprintf(text, size, x > 0 ? "+%d%s" : "%d%s", x, unit);
@@ -257,7 +254,7 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
             if (context.lfoSync[(slot - 34) / 9])
                 std::snprintf(text, size, "%s", kNoteValuesA[pick(v * 26.001, kNoteValueCountA)]);
             else
-                std::snprintf(text, size, "%.1f Hz", expRange(v, 0.1, 100.0));
+                std::snprintf(text, size, "%.1f Hz", dsp::expRange(v, 0.1, 100.0));
             return;
         case 36:
         case 45:
@@ -265,7 +262,7 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
             if (v < 0.00001)
                 std::snprintf(text, size, "Off");
             else
-                std::snprintf(text, size, "%.2f s", expRange(v, 0.01, 10.01) - 0.01);
+                std::snprintf(text, size, "%.2f s", dsp::expRange(v, 0.01, 10.01) - 0.01);
             return;
         case 71:  // the arpeggiator's step length: a note value when synced, else steps/s
             if (context.arpSync)
@@ -287,7 +284,7 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
             return;
         }
         case 80:
-            std::snprintf(text, size, "%.2f Hz", expRange(v, 0.05, 20.0));
+            std::snprintf(text, size, "%.2f Hz", dsp::expRange(v, 0.05, 20.0));
             return;
         case 85: {
             static const char* const kTypes[] = {"Simple",    "Ping-Pong", "PP 75%",
@@ -310,13 +307,13 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
             return;
         }
         case 93:
-            std::snprintf(text, size, "%.1f s", expRange(v, 0.5, 10.0));
+            std::snprintf(text, size, "%.1f s", dsp::expRange(v, 0.5, 10.0));
             return;
         case 95:
             std::snprintf(text, size, "%d ms", v < 0.000001 ? 0 : truncInt(v * 100.0 + 0.001));
             return;
         case 96:
-            std::snprintf(text, size, "%.0f Hz", expRange(v, 10.0, 1000.0));
+            std::snprintf(text, size, "%.0f Hz", dsp::expRange(v, 10.0, 1000.0));
             return;
         case 97: {
             static const char* const kTypes[] = {"LP+Crunch", "HP+Crunch", "LP+Toxic",
@@ -340,11 +337,11 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
         }
         case 102:
         case 107:
-            std::snprintf(text, size, "%d Hz", truncInt(expRange(v, 10.0, 10000.0)));
+            std::snprintf(text, size, "%d Hz", truncInt(dsp::expRange(v, 10.0, 10000.0)));
             return;
         case 103:
         case 108:
-            std::snprintf(text, size, "%.1f", static_cast<float>(expRange(v, 0.1, 10.0)));
+            std::snprintf(text, size, "%.1f", static_cast<float>(dsp::expRange(v, 0.1, 10.0)));
             return;
         case 104:
         case 109: {

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shell/PatchRecord.h"
-#include "shell/Slots.h"
+#include "patch/PatchRecord.h"
+#include "patch/Slots.h"
 
 namespace corvane {
 
