@@ -108,7 +108,7 @@ void Harrow::arpEmit(int status, int key, int32_t frame, int velocity) {
     if (key < 0) return;
     if (key > 127) key = 127;
     velocity = velocity < 0 ? 0 : (velocity > 127 ? 127 : velocity);
-    if (noteSink) noteSink(noteSinkContext, status, key, frame, velocity);
+    if (client) client->arpNote(status, key, frame, velocity);
 }
 
 // The lowest key among 0..126 held with a velocity; key 0 counts as none, as does no key.

@@ -239,8 +239,8 @@ void Harrow::applyProgram() {
     reset();
     const float* slots = currentPatch().slots;
     for (int i = 0; i < kStoredSlots; ++i) {
-        if (paramSink)
-            paramSink(paramSinkContext, i, slots[i]);
+        if (client)
+            client->programValue(i, slots[i]);
         else
             setParameter(i, slots[i]);
     }

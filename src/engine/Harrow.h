@@ -13,6 +13,7 @@
 #include "dsp/Module.h"
 #include "dsp/Random.h"
 #include "engine/Arpeggiator.h"
+#include "engine/EngineClient.h"
 #include "engine/EngineTables.h"
 #include "engine/Envelope.h"
 #include "engine/Filter.h"
@@ -24,12 +25,6 @@
 #include "patch/PatchRecord.h"
 
 namespace corvane {
-
-// Receives the values that applyProgram re-sends through the plug-in's setParameter.
-using ParamSink = void (*)(void* context, int index, float value);
-// Receives the arpeggiator's notes for the plug-in's note list: status 0x90 or 0x80, key,
-// frame offset in the host block, velocity (audio thread).
-using NoteSink = void (*)(void* context, int status, int key, int32_t frame, int velocity);
 
 class Harrow : public Module {
   public:
@@ -83,6 +78,10 @@ class Harrow : public Module {
     void selectProgram(int program);
     void loadFromPath(const char* path);
     void setBankFolder(const char* path);
+    // Bank restore, after the first recordCount programs were copied in: when a bank or
+    // program file set the bank folder, every copied program that names an instrument looks
+    // for it by its bare file name in that folder. Lowers bankFolderSet. Control thread.
+    void applyBankFolder(int recordCount);
 
     // Parameters that the engine core does not handle itself (LFOs, filter, modulation
     // matrix, arpeggiator) end here.
@@ -112,8 +111,9 @@ class Harrow : public Module {
     // Host facts the plug-in keeps current.
     double tempo = 120.0;
     bool hostIsOwnHost = false;
-    ParamSink paramSink = nullptr;
-    void* paramSinkContext = nullptr;
+    // The plug-in: receives applied programs' values and the arpeggiator's notes. Without
+    // one the engine applies the values itself and the notes go nowhere.
+    EngineClient* client = nullptr;
 
     // Controller values written by the MIDI input.
     double modWheelTarget = 0.0;
@@ -144,8 +144,6 @@ class Harrow : public Module {
     int arpLengthOffset = -31;
     float arpRange = 0.0f;
     std::atomic<bool> arpGridDirty{true};
-    NoteSink noteSink = nullptr;
-    void* noteSinkContext = nullptr;
     // Arpeggiator state (audio thread).
     float arpNoteTable[kArpTicks] = {};
     float arpSecondTable[kArpTicks] = {};

@@ -13,7 +13,7 @@
 
 namespace corvane {
 
-class VstSynth : public AudioEffectBase {
+class VstSynth : public AudioEffectBase, private EngineClient {
   public:
     static constexpr int32_t kUniqueId = vst::fourCC('C', 'R', 'V', 'N');
     static constexpr int kNoteListSize = 256;
@@ -107,9 +107,9 @@ class VstSynth : public AudioEffectBase {
     void setDefaultControllerMap();
     void rebuildCcOfParam();
     void controllerEcho(int32_t index, float value);
-    static void engineParamSink(void* context, int index, float value);
-    static void engineNoteSink(void* context, int status, int key, int32_t frame, int velocity);
-    void placeArpNote(int status, int key, int32_t frame, int velocity);  // audio
+    void programValue(int index, float value) override;                       // loader
+    void arpNote(int status, int key, int32_t frame, int velocity) override;  // audio
+    void placeArpNote(int status, int key, int32_t frame, int velocity);      // audio
 
     std::unique_ptr<float[]> dryL_, dryR_;
     int32_t dryCapacity_ = 0;
