@@ -8,6 +8,7 @@
 
 #include "dsp/SafeMath.h"
 #include "engine/Harrow.h"
+#include "patch/ParamRanges.h"
 
 namespace corvane {
 
@@ -58,7 +59,7 @@ double arpTickLength(double sampleRate, bool synced, float rateValue, double tem
         return sampleRate * 0.46875 * kArpSyncedLength[arpSyncedIndex(rateValue)] * 0.03125 / bpm;
     }
     const double v = dsp::unitClamp(static_cast<double>(rateValue));
-    const double stepsPerSecond = 0.1 * std::pow(1000.0, v);
+    const double stepsPerSecond = mapped(kArpFreeStepsPerSecond, v);
     return sampleRate / (stepsPerSecond * kArpTicksPerStep);
 }
 

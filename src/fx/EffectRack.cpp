@@ -5,6 +5,7 @@
 
 #include "dsp/SafeMath.h"
 #include "patch/DistortionColour.h"
+#include "patch/ParamRanges.h"
 
 namespace corvane {
 
@@ -72,13 +73,14 @@ void EffectRack::setParameter(int index, float value) {
                 b.type = dsp::toIndex(v * 2.01f, 3);
                 break;
             case 1:
-                b.frequency = dsp::expRange(v, 10.0f, 10000.0f);
+                b.frequency = mapped(kEqFrequencyHz, v);
                 break;
             case 2:
-                b.q = dsp::expRange(v, 0.1f, 10.0f);
+                b.q = mapped(kEqQ, v);
                 break;
             case 3:
-                b.gain = std::pow(10.0f, 2.0f * v - 1.0f);
+                b.gain =
+                    std::pow(10.0f, (2.0f * v - 1.0f) * static_cast<float>(kEqGainRangeDb / 20.0));
                 break;
             default:
                 break;

@@ -8,6 +8,7 @@
 #include "dsp/CpuFeatures.h"
 #include "dsp/LfoSine.h"
 #include "dsp/SafeMath.h"
+#include "patch/ParamRanges.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -420,7 +421,7 @@ void FxReverb::setParameter(int index, float value) {
             requestedType_.store(iv / 32, std::memory_order_relaxed);
             break;
         case 1:
-            decayTime_ = dsp::expRange(v, 0.5f, 10.0f);
+            decayTime_ = mapped(kReverbDecaySeconds, v);
             recomputeCombGains();
             break;
         case 2:
@@ -429,12 +430,12 @@ void FxReverb::setParameter(int index, float value) {
             recomputeCombGains();
             break;
         case 4:
-            predelayMs_ = static_cast<int>(std::floor(100.0f * v));
+            predelayMs_ = reverbPredelayMs(v);
             predelay_ = static_cast<int>(std::floor(predelayMs_ * sampleRate * 0.001));
             tapsDirty_.store(true, std::memory_order_relaxed);
             break;
         case 5:
-            highpassCoefs(dsp::expRange(v, 10.0f, 1000.0f), lowCutA1_, lowCutB0_);
+            highpassCoefs(mapped(kReverbLowCutHz, v), lowCutA1_, lowCutB0_);
             break;
         case 8:
             wetTarget_ = v * v;

@@ -6,16 +6,9 @@
 
 #include "dsp/LfoSine.h"
 #include "dsp/SafeMath.h"
+#include "patch/ParamRanges.h"
 
 namespace corvane {
-
-namespace {
-
-double expRangeD(double v, double low, double high) {
-    return low * std::pow(high / low, v);
-}
-
-}  // namespace
 
 FxVintagePhaser::FxVintagePhaser() {
     setSampleRate(44100.0);
@@ -37,12 +30,12 @@ void FxVintagePhaser::setParameter(int index, float value) {
     const float v = dsp::unitClamp(value);
     switch (index) {
         case 0: {
-            rate_ = static_cast<float>(expRangeD(v, 0.05, 20.0));
+            rate_ = static_cast<float>(mapped(kPhaserRateHz, static_cast<double>(v)));
             chorus_.setRate(rate_);
             break;
         }
         case 1:
-            freq_ = expRangeD(v, 200.0, 5000.0);
+            freq_ = mapped(kPhaserFreqHz, static_cast<double>(v));
             chorus_.setColour(v);
             break;
         case 2:
