@@ -22,7 +22,7 @@ constexpr double kRate = 44100.0;
 
 std::unique_ptr<Harrow> makeEngine() {
     auto h = std::make_unique<Harrow>();
-    h->setSampleRate(static_cast<float>(kRate));
+    h->prepare(static_cast<float>(kRate), dsp::kDefaultMaxBlock);
     h->reset();
     h->setParameter(18, 0.0f);  // instant attack
     h->setParameter(19, 1.0f);  // slow decay

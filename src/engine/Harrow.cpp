@@ -13,15 +13,15 @@ namespace corvane {
 
 Harrow::Harrow() : patches(new PatchRecord[kNumPrograms]), rack(random), tables(new EngineTables) {
     fillPatchStore(patches.get(), kNumPrograms);
-    setSampleRate(static_cast<float>(sampleRate));
+    prepare(static_cast<float>(sampleRate), dsp::kDefaultMaxBlock);
 }
 
 Harrow::~Harrow() = default;
 
-void Harrow::setSampleRate(float fs) {
+void Harrow::prepare(float fs, int maxBlock) {
     if (!(fs > 0.0f)) return;
     setModuleSampleRate(fs);
-    rack.setSampleRate(fs);
+    rack.prepare(fs, maxBlock > 0 ? maxBlock : dsp::kDefaultMaxBlock);
     // DC blocker: bilinear one-pole high-pass at 8 Hz.
     const double k = 2.0 * sampleRate;
     const double w = k * std::tan(std::numbers::pi * 8.0 / sampleRate);

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "content/SampleMap.h"
+#include "dsp/Lifecycle.h"
 #include "dsp/Module.h"
 #include "dsp/Random.h"
 #include "engine/Arpeggiator.h"
@@ -34,7 +35,7 @@ class Harrow : public Module {
     Harrow& operator=(const Harrow&) = delete;
 
     // control (while the audio thread is stopped)
-    void setSampleRate(float fs);
+    void prepare(float fs, int maxBlock);
     void reset();
     // audio or control: release (hard = false) or silence everything (hard = true)
     void allNotesOff(bool hard);

@@ -27,7 +27,7 @@ Lfo::Lfo(int number) : number_(number) {
     rebuildTable();
 }
 
-void Lfo::setSampleRate(double fs) {
+void Lfo::prepare(double fs, int /*maxBlock: works in chunks of its own*/) {
     fs_ = fs > 0.0 ? fs : 44100.0;
     setSkew(skew_);
     setCurrentRate(rate_);

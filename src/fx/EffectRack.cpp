@@ -21,14 +21,14 @@ enum Family { kCrunch, kToxic, kValve, kPlain, kClip };
 }  // namespace
 
 EffectRack::EffectRack(Random& random) : reverb(random) {
-    setSampleRate(44100.0);
+    prepare(44100.0, dsp::kDefaultMaxBlock);
 }
 
-void EffectRack::setSampleRate(double sr) {
+void EffectRack::prepare(double sr, int maxBlock) {
     filters_.setModuleSampleRate(sr);
-    phaser.setSampleRate(sr);
-    delay.setSampleRate(sr);
-    reverb.setSampleRate(sr);
+    phaser.prepare(sr, maxBlock);
+    delay.prepare(sr, maxBlock);
+    reverb.prepare(sr, maxBlock);
 }
 
 void EffectRack::reset() {
@@ -303,7 +303,7 @@ long EffectRack::subnormalCount() const {
 }
 
 void EffectRack::process(int frames, float** io, const int32_t* effectOrder, float tempo,
-                         const DelayModulation& mod) {
+                         const DelayModulation& mod) noexcept {
     if (frames <= 0) return;
     const int32_t* order = effectOrder != nullptr ? effectOrder : kDefaultOrder;
     for (int slot = 0; slot < 6; ++slot) {

@@ -96,12 +96,12 @@ FxDelay::FxDelay()
       diffuserMemory_(new float[4 * kDiffuserLength]()) {
     for (int i = 0; i < 4; ++i)
         diffusers_[i].buf = diffuserMemory_.get() + i * kDiffuserLength;
-    setSampleRate(44100.0);
+    prepare(44100.0, dsp::kDefaultMaxBlock);
 }
 
 FxDelay::~FxDelay() = default;
 
-void FxDelay::setSampleRate(double sr) {
+void FxDelay::prepare(double sr, int /*maxBlock: works in chunks of its own*/) {
     setModuleSampleRate(static_cast<float>(sr));
     srScale_ = static_cast<float>(sampleRate / 44100.0);
     const float lengths[4] = {100.0f, 292.0f, 80.0f, 290.1f};
@@ -328,7 +328,7 @@ long FxDelay::subnormalCount() const {
            dsp::countSubnormal(colour, 4);
 }
 
-void FxDelay::process(int frames, float** io, float tempo, const DelayModulation* mod) {
+void FxDelay::process(int frames, float** io, float tempo, const DelayModulation* mod) noexcept {
     if (frames <= 0) return;
     computeLengths(tempo);
     Wobble wob;

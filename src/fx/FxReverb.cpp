@@ -18,7 +18,7 @@ FxReverb::FxReverb(Random& random)
     : random_(random),
       pool_(kPoolSize, 0.0f),
       diffuser_{std::vector<float>(kDiffuserSize, 0.0f), std::vector<float>(kDiffuserSize, 0.0f)} {
-    setSampleRate(44100.0);
+    prepare(44100.0, dsp::kDefaultMaxBlock);
 }
 
 FxReverb::~FxReverb() = default;
@@ -31,7 +31,7 @@ void FxReverb::allowWideKernels(bool allow) {
 #endif
 }
 
-void FxReverb::setSampleRate(double sr) {
+void FxReverb::prepare(double sr, int /*maxBlock: works in chunks of its own*/) {
     setModuleSampleRate(sr);
     const uint32_t ring =
         nextPow2(std::max<uint32_t>(65536u, static_cast<uint32_t>(0.5 * sr) + 2 * kChunk));
@@ -317,7 +317,7 @@ void FxReverb::runOutput(float* left, float* right, int n) {
     diffuserPhase_ = phase;
 }
 
-void FxReverb::process(int frames, float** io) {
+void FxReverb::process(int frames, float** io) noexcept {
     if (frames <= 0) return;
     applyPendingChanges();
     if (type_ < 0) return;

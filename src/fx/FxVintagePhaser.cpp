@@ -11,12 +11,12 @@
 namespace corvane {
 
 FxVintagePhaser::FxVintagePhaser() {
-    setSampleRate(44100.0);
+    prepare(44100.0, dsp::kDefaultMaxBlock);
 }
 
-void FxVintagePhaser::setSampleRate(double sr) {
+void FxVintagePhaser::prepare(double sr, int maxBlock) {
     setModuleSampleRate(sr);
-    chorus_.setSampleRate(sr);
+    chorus_.prepare(sr, maxBlock);
 }
 
 void FxVintagePhaser::reset() {
@@ -139,7 +139,7 @@ long FxVintagePhaser::subnormalCount() const {
            chorus_.subnormalCount();
 }
 
-void FxVintagePhaser::process(int frames, float** io) {
+void FxVintagePhaser::process(int frames, float** io) noexcept {
     if (frames <= 0) return;
     switch (phaserType_) {
         case 0:

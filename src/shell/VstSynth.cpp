@@ -50,7 +50,7 @@ VstSynth::VstSynth(vst::HostCallback host) : AudioEffectBase(host, kNumPrograms,
     echoEvents_.numEvents = 1;
     echoEvents_.events[0] = reinterpret_cast<vst::VstEvent*>(&echoEvent_);
     setBlockSize(blockSize);
-    engine.setSampleRate(sampleRate);
+    engine.prepare(sampleRate, blockSize);
 }
 
 VstSynth::~VstSynth() {
@@ -90,7 +90,7 @@ void VstSynth::open() {
 void VstSynth::setSampleRate(float sr) {
     if (!(sr > 0.0f)) return;  // a rate of 0 or NaN would poison every table
     AudioEffectBase::setSampleRate(sr);
-    engine.setSampleRate(sr);
+    engine.prepare(sr, blockSize);
     engine.reset();
     engine.recallPatch();
 }

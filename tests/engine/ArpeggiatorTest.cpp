@@ -31,7 +31,7 @@ class Arp : public EngineTest, public EngineClient {
         EngineTest::SetUp();
         load({constantLoop()});
         engine->client = this;
-        engine->setSampleRate(44100.0f);
+        engine->prepare(44100.0f, dsp::kDefaultMaxBlock);
         set(114, 0.0f);               // free rate
         set(71, 0.0f);                // 0.1 steps per second: 13781.25 frames per tick
         set(320, 1.0f);               // 32 steps

@@ -53,7 +53,7 @@ class IdleRack {
   public:
     explicit IdleRack(const IdleCase& c)
         : rack_(random_), burst_(fxtest::noise(16 * kBlock, 7, 0.5f)) {
-        rack_.setSampleRate(kRate);
+        rack_.prepare(kRate, dsp::kDefaultMaxBlock);
         rack_.reset();
         static constexpr int kTypeSlot[6] = {97, 101, 106, 79, 85, 91};
         static constexpr int kOnSlot[6] = {119, 120, 121, 116, 117, 118};

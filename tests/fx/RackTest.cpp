@@ -25,7 +25,7 @@ struct Rack {
     EffectRack rack{random};
     DelayModulation mod;
     Rack() {
-        rack.setSampleRate(kSr);
+        rack.prepare(kSr, dsp::kDefaultMaxBlock);
         rack.reset();
     }
     void run(Stereo& s, const int32_t* order = nullptr, int block = 512) {

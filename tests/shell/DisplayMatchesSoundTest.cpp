@@ -23,7 +23,7 @@ double shown(int slot, float v) {
 TEST(DisplayMatchesSound, ReverbPredelayInWholeMillisecondsAtEveryStep) {
     Random random;
     FxReverb reverb(random);
-    reverb.setSampleRate(44100.0);
+    reverb.prepare(44100.0, dsp::kDefaultMaxBlock);
     // Every step, and the floats just below and above each step's exact value: a host that
     // stores 29 ms as 0.29f, or one ulp under it, sees and hears the same 29 ms.
     for (int ms = 0; ms <= 100; ++ms) {

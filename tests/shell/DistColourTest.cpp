@@ -22,7 +22,7 @@ constexpr double kSr = 44100.0;
 double gainAt(int type, float colour, double hz) {
     Random random;
     EffectRack rack(random);
-    rack.setSampleRate(kSr);
+    rack.prepare(kSr, dsp::kDefaultMaxBlock);
     rack.reset();
     rack.setParameter(97, type / 8.0f);
     rack.setParameter(98, colour);
