@@ -186,10 +186,6 @@ const char kNoteValuesB[kNoteValueCountB][16] = {
     "1/1*", "1/1",   "1/1T", "1/2*",  "1/2",   "1/2T", "1/4*",  "1/4",   "1/4T", "1/8*", "1/8",
     "1/8T", "1/16*", "1/16", "1/16T", "1/32*", "1/32", "1/32T", "1/64*", "1/64", "1/64T"};
 
-const ParamInfo* paramInfoTable() {
-    return table().entries;
-}
-
 const ParamInfo& paramInfo(int slot) {
     static const ParamInfo kNone{};
     return slot >= 0 && slot < kNumSlots ? table().entries[slot] : kNone;
