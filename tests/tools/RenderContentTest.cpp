@@ -38,6 +38,19 @@ float storedSlot(const std::string& fxp, int slot) {
     return v;
 }
 
+// The frequency of a sine with the same ratio of slope to level: a brightness figure.
+double rmsFrequency(const Wav& w) {
+    double level = 0.0, slope = 0.0;
+    for (size_t f = 1; f < w.frames(); ++f)
+        for (int c = 0; c < w.channels; ++c) {
+            const double x = w.samples[f * w.channels + c];
+            const double d = x - w.samples[(f - 1) * w.channels + c];
+            level += x * x;
+            slope += d * d;
+        }
+    return level > 0.0 ? std::sqrt(slope / level) * w.rate / (2.0 * M_PI) : 0.0;
+}
+
 class RenderContent : public RenderTool {
   protected:
     void SetUp() override {
@@ -237,6 +250,27 @@ TEST_F(RenderContent, SetReachesEveryStoredSlotByNameOrNumber) {
     r = run({"--set", "ModSrc1=3"});
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(contains(r.err, "ModSrc1#128, ModSrc1#144")) << r.err;
+}
+
+TEST_F(RenderContent, DemoProgramFilterFollowsTheCutoff) {
+    ToolRun r = run({"--program", kDemo + "/demo.fxp", "--list-params", "--all"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n126  Filter Type .*\(1\)\n)")))
+        << "the demo program's filter is off";
+
+    double brightness[2] = {0.0, 0.0};
+    const char* cutoffs[2] = {"Filter Cutoff=0.15", "Filter Cutoff=0.9"};
+    for (int i = 0; i < 2; ++i) {
+        r = run({"--program", kDemo + "/demo.fxp", "--midi", kDemoMidi, "--set", cutoffs[i],
+                 "--out", "c.wav", "--tempo", "240", "--tail", "0"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        Wav w;
+        ASSERT_TRUE(readWav(dir / "c.wav", w));
+        brightness[i] = rmsFrequency(w);
+    }
+    // Measured: about 330 Hz against 900 Hz.
+    EXPECT_LT(brightness[0], 0.6 * brightness[1])
+        << brightness[0] << " Hz against " << brightness[1] << " Hz";
 }
 
 #endif  // CORVANE_RENDER_PATH
