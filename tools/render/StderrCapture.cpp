@@ -2,7 +2,29 @@
 
 #include <unistd.h>
 
+#include <cstdint>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#include <sanitizer/common_interface_defs.h>
+#define CORVANE_SANITIZER_REPORTS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#include <sanitizer/common_interface_defs.h>
+#define CORVANE_SANITIZER_REPORTS 1
+#endif
+#endif
+
 namespace corvane::render {
+
+namespace {
+// A sanitizer report ends the process; it must reach the real stderr, not the temporary
+// file nobody reads after that.
+void sendSanitizerReportsTo([[maybe_unused]] int fd) {
+#ifdef CORVANE_SANITIZER_REPORTS
+    __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+#endif
+}
+}  // namespace
 
 StderrCapture::StderrCapture() {
     std::fflush(stderr);
@@ -21,12 +43,14 @@ StderrCapture::StderrCapture() {
     }
     std::setvbuf(console_, nullptr, _IONBF, 0);
     file_ = file;
+    sendSanitizerReportsTo(savedFd_);
 }
 
 StderrCapture::~StderrCapture() {
     if (!file_) return;
     const std::string rest = take();
     ::dup2(savedFd_, 2);
+    sendSanitizerReportsTo(2);
     ::close(savedFd_);
     std::fclose(console_);
     std::fclose(file_);
