@@ -75,7 +75,7 @@ const char* const kUsage =
     "  --save-bank FILE        write the bank as .fxb after loading\n"
     "  --allow-silence         go on when the instrument did not load completely, and accept\n"
     "                          a silent render (otherwise both end with exit status 3)\n"
-    "  --quiet                 no progress bar and no summary line\n";
+    "  --quiet                 no progress bar, no summary line, no report of what was loaded\n";
 
 struct Options {
     bool demo = false;
