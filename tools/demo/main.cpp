@@ -296,6 +296,7 @@ const SlotValue kDemoSlots[] = {
     {28, 0.62f},   // Filter Cutoff
     {29, 0.35f},   // Filter Resonance
     {30, 0.65f},   // Filter Env Amt
+    {126, 1.0f},   // Filter Type: low-pass (the init patch leaves the filter off)
     {34, 0.35f},   // LFO 1 Rate
     {43, 0.2f},    // LFO 2 Rate
     {52, 0.55f},   // LFO 3 Rate
@@ -342,6 +343,9 @@ std::vector<SlotValue> arpDemoSlots() {
     slots.push_back({72, (-6 + 31.5f) / 62.0f});  // rests 6 ticks early
     slots.push_back({73, 0.58f});                 // swing
     slots.push_back({21, 0.3f});                  // a shorter release for the runs
+    // The filter stays off here: its sweeps would make some steps of the run much quieter
+    // than others.
+    slots.push_back({126, 0.0f});
     return slots;
 }
 
