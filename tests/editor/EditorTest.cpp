@@ -766,3 +766,21 @@ TEST_F(EditorTest, PitchWheelDragBendsTheNoteAndSpringsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// Program names are bytes (patch files from other systems carry Latin-1 and worse): one that
+// is not UTF-8 is drawn with replacement characters and the rest of the window still is.
+TEST_F(EditorTest, NamesThatAreNotUtf8LeaveTheWindowDrawn) {
+    ASSERT_TRUE(harness_->open());
+    harness_->move(5, 635);
+    harness_->idle(20);
+    const auto keys = harness_->grab(74, 530, 876, 102);
+    plugin_->dispatch(vst::effSetProgramName, 0, 0, const_cast<char*>("Caf\xE9 \xFF\xC3"));
+    harness_->idle(30);
+    EXPECT_EQ(harness_->grab(74, 530, 876, 102), keys);  // painted after the header
+    EXPECT_TRUE(near(harness_->pixel(480, 74), 33, 37, 41));
+    EXPECT_EQ(harness_->errors(), 0);
+}
+
+}  // namespace
