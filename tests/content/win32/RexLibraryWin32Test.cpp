@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/Scratch.h"
 #include "common/win32/RexCommonFolder.h"
 #include "content/ContentTestUtil.h"
 #include "content/RexTestUtil.h"
@@ -157,6 +161,88 @@ TEST_F(RexLibraryWin32, WhenNothingLoadsTheLastAttemptsSystemErrorGivesTheCode) 
     // A library refused after it loaded says why, whatever came before it.
     inCommon("incomplete");
     EXPECT_EQ(loadOnce(), platform::kRexLoadCorrupt);
+}
+
+// Run by AWindowsOlderThanXpIsRefused in a copy of this program that Wine shows an older
+// Windows: the library lies ready, and the load gives the code that the parent expects.
+TEST(RexLibraryWin32System, DISABLED_ChildLoadsOnTheSystemItWasGiven) {
+    const char* expect = std::getenv("CORVANE_REX_CHILD_EXPECT");
+    ASSERT_NE(expect, nullptr);
+    test::TempDir dir;
+    test::installStandIn(dir.path(), "plain");
+    platform::setRexVendorFolderForTests(dir.path().string().c_str());
+    const int32_t code = rexLoadLibrary();
+    if (code == platform::kRexOk) platform::rexUnloadLibrary();
+    platform::setRexVendorFolderForTests(nullptr);
+    EXPECT_EQ(code, std::atoi(expect));
+}
+
+// Runs a copy of this program that Wine tells it runs on the given Windows version (a
+// per-program setting of Wine's), with the child test above; returns its output and sets
+// `exitCode`.
+std::string runOn(const char* windowsVersion, int32_t expect, const fs::path& folder,
+                  DWORD& exitCode) {
+    char self[MAX_PATH + 1] = {};
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const std::string name = test::uniqueName("corvane-on-" + std::string(windowsVersion)) + ".exe";
+    const fs::path copy = folder / name;
+    fs::copy_file(self, copy);
+    const std::string key = "Software\\Wine\\AppDefaults\\" + name;
+    HKEY handle = nullptr;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                          &handle, nullptr) != ERROR_SUCCESS)
+        return "cannot create the registry key " + key;
+    ::RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(windowsVersion),
+                     DWORD(strlen(windowsVersion) + 1));
+    ::RegCloseKey(handle);
+
+    const fs::path output = folder / (name + ".txt");
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = ::CreateFileA(output.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    PROCESS_INFORMATION process{};
+    std::string command = "\"" + copy.string() +
+                          "\" --gtest_also_run_disabled_tests "
+                          "--gtest_filter=RexLibraryWin32System.DISABLED_*";
+    ::_putenv(("CORVANE_REX_CHILD_EXPECT=" + std::to_string(expect)).c_str());
+    exitCode = 255;
+    if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                         &startup, &process)) {
+        ::WaitForSingleObject(process.hProcess, 60000);
+        ::GetExitCodeProcess(process.hProcess, &exitCode);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    ::_putenv("CORVANE_REX_CHILD_EXPECT=");
+    ::CloseHandle(out);
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    std::ifstream in(output);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(RexLibraryWin32System, AWindowsOlderThanXpIsRefused) {
+    // Only Wine lets a test choose the Windows version that a program sees.
+    if (!::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        GTEST_SKIP() << "not running under Wine";
+    test::TempDir dir;
+    const struct {
+        const char* windows;
+        int32_t code;
+    } cases[] = {{"win2k", platform::kRexSystemTooOld}, {"winxp", platform::kRexOk}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.windows);
+        DWORD exitCode = 0;
+        const std::string output = runOn(c.windows, c.code, dir.path(), exitCode);
+        EXPECT_EQ(exitCode, 0u) << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
+    }
 }
 
 }  // namespace
