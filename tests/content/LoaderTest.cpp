@@ -261,6 +261,12 @@ TEST(Loader, LoadWaitsForTheBlockInProgressAndKeepsTheAudioThreadOut) {
         h.selectProgram(7);
         done = true;
     });
+    // The loader announces itself, then waits for the block however long it takes. (A
+    // fixed delay before looking would fail whenever the thread starts late, as it can on
+    // a busy machine.)
+    for (int i = 0; i < 5000 && h.loading.load() != 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(h.loading.load(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_FALSE(done.load());
     EXPECT_EQ(h.loading.load(), 1);
