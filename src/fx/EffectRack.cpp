@@ -5,6 +5,7 @@
 
 #include "dsp/SafeMath.h"
 #include "fx/DistortionColour.h"
+#include "fx/Silence.h"
 
 namespace corvane {
 
@@ -175,7 +176,47 @@ void EffectRack::runDistortion(float** io, const DistortionCoefs& c, float drySt
     distState_[1] = sr;
 }
 
+// Rest needs the state at 0 and a silent sample to come out silent from there, which keeps
+// the state at 0 (the valve curve passes exactly through 0).
+template <int kFamily>
+bool EffectRack::distortionRests(const DistortionCoefs& c) const {
+    for (const DistortionState& s : distState_) {
+        if (s.s1 != 0.0f || s.y1 != 0.0f) return false;
+        if (kFamily != kCrunch && (s.s2 != 0.0f || s.y2 != 0.0f)) return false;
+    }
+    DistortionState st;
+    const float y = distortSample<kFamily>(0.0f, st, c);
+    return y == 0.0f && st.s1 == 0.0f && st.y1 == 0.0f && st.s2 == 0.0f && st.y2 == 0.0f;
+}
+
+void EffectRack::setIdleSkipping(bool on) {
+    idleSkipping_ = on;
+    phaser.setIdleSkipping(on);
+    delay.setIdleSkipping(on);
+}
+
+bool EffectRack::rested(int effect) const {
+    switch (effect) {
+        case kDistortion:
+        case kEq1:
+        case kEq2:
+            return rested_[effect];
+        case kPhaser:
+            return phaser.rested();
+        case kDelay:
+            return delay.rested();
+        case kReverb:
+            return reverb.gated();
+        default:
+            return false;
+    }
+}
+
 void EffectRack::processDistortion(int frames, float** io) {
+    distortBlock(frames, io, false);
+}
+
+void EffectRack::distortBlock(int frames, float** io, bool maySkip) {
     if (frames <= 0) return;
     const int type = distType_;
     const float colour = distColour_, drive = distDrive_, amount = distAmount_;
@@ -220,6 +261,33 @@ void EffectRack::processDistortion(int frames, float** io) {
             break;
     }
     const float targetDry = 1.0f - amount, targetWet = amount;
+    rested_[0] = false;
+    if (maySkip && idleSkipping_) {
+        bool rests = false;
+        switch (family) {
+            case kCrunch:
+                rests = distortionRests<kCrunch>(c);
+                break;
+            case kToxic:
+                rests = distortionRests<kToxic>(c);
+                break;
+            case kValve:
+                rests = distortionRests<kValve>(c);
+                break;
+            case kPlain:
+                rests = distortionRests<kPlain>(c);
+                break;
+            default:
+                rests = distortionRests<kClip>(c);
+                break;
+        }
+        rested_[0] = rests && isSilentBlock(io[0], io[1], frames);
+        if (rested_[0]) {
+            dryGain_ = targetDry;
+            wetGain_ = targetWet;
+            return;
+        }
+    }
     if (dryGain_ < 0.0f) {
         dryGain_ = targetDry;
         wetGain_ = targetWet;
@@ -248,9 +316,23 @@ void EffectRack::processDistortion(int frames, float** io) {
 }
 
 void EffectRack::processEq(int band, int frames, float** io) {
+    eqBlock(band, frames, io, false);
+}
+
+void EffectRack::eqBlock(int band, int frames, float** io, bool maySkip) {
     if (frames <= 0 || band < 0 || band > 1) return;
     Band& b = bands_[band];
     const int type = b.type;
+    rested_[1 + band] = false;
+    if (maySkip && idleSkipping_) {
+        // The shelves keep only the first-order half of the state.
+        const EqState &sl = b.state[0], &sr = b.state[1];
+        const bool rests =
+            sl.x1 == 0.0f && sl.y1 == 0.0f && sr.x1 == 0.0f && sr.y1 == 0.0f &&
+            (type != 0 || (sl.x2 == 0.0f && sl.y2 == 0.0f && sr.x2 == 0.0f && sr.y2 == 0.0f));
+        rested_[1 + band] = rests && isSilentBlock(io[0], io[1], frames);
+        if (rested_[1 + band]) return;
+    }
     // Both channels run in one loop, so that their recursions overlap. The feedback terms
     // are summed first: at unity gain they cancel exactly and the band passes x bit for bit.
     EqState l = b.state[0], r = b.state[1];
@@ -317,13 +399,13 @@ void EffectRack::process(int frames, float** io, const int32_t* effectOrder, flo
         if (!isOn(e)) continue;
         switch (e) {
             case kDistortion:
-                processDistortion(frames, io);
+                distortBlock(frames, io, true);
                 break;
             case kEq1:
-                processEq(0, frames, io);
+                eqBlock(0, frames, io, true);
                 break;
             case kEq2:
-                processEq(1, frames, io);
+                eqBlock(1, frames, io, true);
                 break;
             case kPhaser:
                 phaser.process(frames, io);

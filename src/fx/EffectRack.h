@@ -36,6 +36,13 @@ class EffectRack {
     void processDistortion(int frames, float** io);
     void processEq(int band, int frames, float** io);
 
+    // control, while stopped: with `on` (the default) an effect whose state is at rest skips
+    // a silent block, which it would leave silent; off, every block is computed (tests
+    // compare the two).
+    void setIdleSkipping(bool on);
+    // Whether the effect's last block was skipped at rest (or gated, for the reverb).
+    bool rested(int effect) const;
+
     bool isOn(int effect) const;
     int distortionType() const { return distType_; }
     // Subnormal values in every effect's state, switched on or not (diagnostics).
@@ -69,6 +76,13 @@ class EffectRack {
     template <int kFamily>
     void runDistortion(float** io, const DistortionCoefs& c, float dryStep, float wetStep,
                        int frames);
+    // True when the state of the family is at rest: a silent block would leave it so and
+    // come out silent.
+    template <int kFamily>
+    bool distortionRests(const DistortionCoefs& c) const;
+    // The units themselves; with `maySkip` a silent block leaves a unit at rest untouched.
+    void distortBlock(int frames, float** io, bool maySkip);
+    void eqBlock(int band, int frames, float** io, bool maySkip);
 
     Module filters_;  // sample rate and coefficient helpers for distortion and EQ
     // on flags: phaser, delay, reverb, distortion, EQ-1, EQ-2
@@ -78,6 +92,8 @@ class EffectRack {
     float dryGain_ = -1.0f, wetGain_ = 0.0f;
     DistortionState distState_[2];
     Band bands_[2];
+    bool idleSkipping_ = true;
+    bool rested_[3] = {};  // distortion, EQ-1, EQ-2
 };
 
 }  // namespace corvane
