@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -155,11 +156,17 @@ class Rig {
         h.applyMasterGain(block_, io);
     }
 
-    // FNV-1a over the output bits of `frames` frames.
-    uint32_t checksum(int frames) {
+    // FNV-1a over the output bits of `frames` frames; with `dump` the output is also written
+    // there as raw interleaved floats, for comparing two builds sample by sample.
+    uint32_t checksum(int frames, std::FILE* dump = nullptr) {
         uint32_t hash = 2166136261u;
         for (int done = 0; done < frames; done += block_) {
             render();
+            if (dump)
+                for (int i = 0; i < block_; ++i) {
+                    const float frame[2] = {l_[i], r_[i]};
+                    std::fwrite(frame, sizeof frame, 1, dump);
+                }
             for (const std::vector<float>* ch : {&l_, &r_}) {
                 for (float x : *ch) {
                     uint32_t bits;
@@ -191,8 +198,18 @@ void BM_Speed(benchmark::State& state) {
     }
     state.counters["realtime"] =
         benchmark::Counter(block / kRate, benchmark::Counter::kIsIterationInvariantRate);
+    // CORVANE_BENCH_DUMP names a folder for the outputs (speed-SETUP-BLOCK.f32).
+    std::FILE* dump = nullptr;
+    if (const char* folder = std::getenv("CORVANE_BENCH_DUMP")) {
+        char path[1024];
+        std::snprintf(path, sizeof path, "%s/speed-%d-%d.f32", folder, static_cast<int>(setup),
+                      block);
+        dump = std::fopen(path, "wb");
+    }
     char label[32];
-    std::snprintf(label, sizeof label, "checksum %08x", Rig(setup, block).checksum(3 * 44100));
+    std::snprintf(label, sizeof label, "checksum %08x",
+                  Rig(setup, block).checksum(3 * 44100, dump));
+    if (dump) std::fclose(dump);
     state.SetLabel(label);
 }
 BENCHMARK(BM_Speed)

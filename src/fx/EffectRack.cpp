@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "dsp/SafeMath.h"
 #include "fx/DistortionColour.h"
+#include "fx/DistortionCurves.h"
 #include "fx/Silence.h"
 
 namespace corvane {
@@ -98,18 +100,52 @@ void EffectRack::setParameter(int index, float value) {
     }
 }
 
+// The curve of the crunch, toxic and valve families, four samples at a time.
+template <int kFamily>
+inline curves::Float4 EffectRack::shape4(curves::Float4 x, const DistortionCoefs& c) {
+    const float g = c.g;
+    if constexpr (kFamily == kCrunch) {
+        return curves::tanhFast(g * x) * c.s;
+    } else if constexpr (kFamily == kToxic) {
+        // Odd-symmetric: 0.25 (1 - (1 - |x|) 10^(-G |x|)) with the sign of x.
+        return curves::copysign4(curves::toxic(curves::abs4(x), g), x);
+    } else {
+        return curves::valve(g * x + 0.25f) / g;
+    }
+}
+
+// The shaper of the crunch, toxic, valve and plain families, ahead of their filters.
+template <int kFamily>
+inline float EffectRack::shape(float x, const DistortionCoefs& c) {
+    if constexpr (kFamily == kPlain) {
+        return c.g * x;
+    } else {
+        return shape4<kFamily>(curves::splat(x), c)[0];
+    }
+}
+
+// The filters after the shaper: the colour stage, and for all but crunch a second one.
+template <int kFamily>
+inline float EffectRack::filterShaped(float u, DistortionState& st, const DistortionCoefs& c) {
+    const float a1 = c.a1, b0 = c.b0, b1 = c.b1;
+    const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
+    st.s1 = u;
+    st.y1 = y;
+    if constexpr (kFamily == kCrunch) {
+        return y;
+    } else {
+        const float z = b0 * y + b1 * st.s2 - a1 * st.y2;
+        st.s2 = y;
+        st.y2 = z;
+        return z;
+    }
+}
+
 // One channel's sample through the shaper and filters of a family.
 template <int kFamily>
 inline float EffectRack::distortSample(float x, DistortionState& st, const DistortionCoefs& c) {
-    const float a1 = c.a1, b0 = c.b0, b1 = c.b1, g = c.g;
-    constexpr float kLn10 = 2.302585092994046f;
-    if constexpr (kFamily == kCrunch) {
-        const float u = std::tanh(g * x) * c.s;
-        const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
-        st.s1 = u;
-        st.y1 = y;
-        return y;
-    } else if constexpr (kFamily == kClip) {
+    if constexpr (kFamily == kClip) {
+        const float a1 = c.a1, b0 = c.b0, b1 = c.b1, g = c.g;
         const float y = b0 * x + b1 * st.s1 - a1 * st.y1;
         st.s1 = x;
         st.y1 = y;
@@ -125,46 +161,55 @@ inline float EffectRack::distortSample(float x, DistortionState& st, const Disto
         st.y2 = z;
         return z;
     } else {
-        float u;
-        if constexpr (kFamily == kToxic) {
-            // Odd-symmetric: 0.25 (1 - (1 - |x|) 10^(-G |x|)) with the sign of x.
-            const float ax = std::fabs(x);
-            u = std::copysign(0.25f * (1.0f - (1.0f - ax) * std::exp(-kLn10 * g * ax)), x);
-        } else if constexpr (kFamily == kValve) {
-            const float t = g * x + 0.25f;
-            u = (t > -0.0001f && t < 0.0001f)
-                    ? -0.16412940621376038f
-                    : t / (1.0f - std::exp(-8.0f * t)) - 0.28912941068741643f;
-            u = u / g;
-        } else {
-            u = g * x;
-        }
-        const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
-        st.s1 = u;
-        st.y1 = y;
-        const float z = b0 * y + b1 * st.s2 - a1 * st.y2;
-        st.s2 = y;
-        st.y2 = z;
-        return z;
+        return filterShaped<kFamily>(shape<kFamily>(x, c), st, c);
     }
 }
 
-// Both channels in one loop, so that their filter chains overlap.
+// Both channels in one loop, so that their filter chains overlap. The curves of a chunk are
+// computed ahead of the filters in a loop of their own, which runs in vector lanes.
 template <int kFamily>
 void EffectRack::runDistortion(float** io, const DistortionCoefs& c, float dryStep, float wetStep,
                                int frames) {
+    constexpr bool kCurved = kFamily == kCrunch || kFamily == kToxic || kFamily == kValve;
+    constexpr int kChunk = 256;
     float* left = io[0];
     float* right = io[1];
     DistortionState sl = distState_[0], sr = distState_[1];
     float dry = dryGain_, wet = wetGain_;
-    for (int n = 0; n < frames; ++n) {
-        const float xl = left[n], xr = right[n];
-        const float ol = distortSample<kFamily>(xl, sl, c);
-        const float orr = distortSample<kFamily>(xr, sr, c);
-        left[n] = xl * dry + ol * wet;
-        right[n] = xr * dry + orr * wet;
-        dry += dryStep;
-        wet += wetStep;
+    alignas(16) float ul[kCurved ? kChunk : 4], ur[kCurved ? kChunk : 4];
+    for (int start = 0; start < frames; start += kChunk) {
+        const int n = std::min(kChunk, frames - start);
+        float* bl = left + start;
+        float* br = right + start;
+        if constexpr (kCurved) {
+            for (int i = 0; i < n; i += 4) {
+                // The last group may reach past the chunk's end: its extra lanes shape zeros
+                // that nothing reads.
+                curves::Float4 xl = {}, xr = {};
+                const int lanes = std::min(4, n - i);
+                std::memcpy(&xl, bl + i, sizeof(float) * static_cast<size_t>(lanes));
+                std::memcpy(&xr, br + i, sizeof(float) * static_cast<size_t>(lanes));
+                const curves::Float4 yl = shape4<kFamily>(xl, c);
+                const curves::Float4 yr = shape4<kFamily>(xr, c);
+                std::memcpy(ul + i, &yl, sizeof yl);
+                std::memcpy(ur + i, &yr, sizeof yr);
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            const float xl = bl[i], xr = br[i];
+            float ol, orr;
+            if constexpr (kCurved) {
+                ol = filterShaped<kFamily>(ul[i], sl, c);
+                orr = filterShaped<kFamily>(ur[i], sr, c);
+            } else {
+                ol = distortSample<kFamily>(xl, sl, c);
+                orr = distortSample<kFamily>(xr, sr, c);
+            }
+            bl[i] = xl * dry + ol * wet;
+            br[i] = xr * dry + orr * wet;
+            dry += dryStep;
+            wet += wetStep;
+        }
     }
     for (DistortionState* st : {&sl, &sr}) {
         st->s1 = flush(st->s1);

@@ -6,6 +6,7 @@
 
 #include "engine/Random.h"
 #include "fx/DelayModulation.h"
+#include "fx/DistortionCurves.h"
 #include "fx/FxDelay.h"
 #include "fx/FxReverb.h"
 #include "fx/FxVintagePhaser.h"
@@ -71,6 +72,12 @@ class EffectRack {
         float g, s;        // pre-gain and crunch scale
         float dcA1, dcB0;  // DC blocker of the clip type
     };
+    template <int kFamily>
+    static curves::Float4 shape4(curves::Float4 x, const DistortionCoefs& c);
+    template <int kFamily>
+    static float shape(float x, const DistortionCoefs& c);
+    template <int kFamily>
+    static float filterShaped(float u, DistortionState& st, const DistortionCoefs& c);
     template <int kFamily>
     static float distortSample(float x, DistortionState& st, const DistortionCoefs& c);
     template <int kFamily>
