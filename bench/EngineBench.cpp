@@ -22,7 +22,7 @@ constexpr double kRate = 44100.0;
 
 std::unique_ptr<Harrow> makeEngine() {
     auto h = std::make_unique<Harrow>();
-    h->setSampleRate(static_cast<float>(kRate));
+    h->prepare(static_cast<float>(kRate), dsp::kDefaultMaxBlock);
     h->reset();
     h->setParameter(18, 0.0f);  // instant attack
     h->setParameter(19, 1.0f);  // slow decay
@@ -198,17 +198,20 @@ void BM_ArpeggiatorBlock(benchmark::State& state) {
     h->setParameter(125, 6.0f);
     h->setParameter(115, 1.0f);
     h->arpHeld[48] = h->arpHeld[55] = h->arpHeld[60] = 100;
-    long notes = 0;
-    h->noteSink = [](void* context, int, int, int32_t, int) { ++*static_cast<long*>(context); };
-    h->noteSinkContext = &notes;
+    struct Counter : corvane::EngineClient {
+        long notes = 0;
+        void programValue(int, float) override {}
+        void arpNote(int, int, int32_t, int) override { ++notes; }
+    } counter;
+    h->client = &counter;
     for (auto _ : state) {
         h->beginArpBlock();
         h->runArpeggiator(kBlock, 0);
         benchmark::DoNotOptimize(h->arpNoteBuffer);
         benchmark::ClobberMemory();
     }
-    state.counters["notes/block"] =
-        benchmark::Counter(static_cast<double>(notes) / static_cast<double>(state.iterations()));
+    state.counters["notes/block"] = benchmark::Counter(static_cast<double>(counter.notes) /
+                                                       static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_ArpeggiatorBlock)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 

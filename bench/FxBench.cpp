@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/Random.h"
+#include "dsp/LfoSine.h"
+#include "dsp/Random.h"
 #include "fx/EffectRack.h"
-#include "fx/LfoSine.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ constexpr double kRate = 44100.0;
 
 // A patch-like setting of every effect; `effect` is switched on alone, or all with -1.
 void configure(EffectRack& rack, int effect) {
-    rack.setSampleRate(kRate);
+    rack.prepare(kRate, dsp::kDefaultMaxBlock);
     rack.reset();
     const float values[43] = {
         0.0f, 0.4f, 0.5f, 0.6f, 0.8f, 0.7f,   // phaser 79..84 (8-stage unless overridden)

@@ -112,7 +112,7 @@ class Rig {
     Rig(Setup setup, int block) : block_(block), l_(block), r_(block), dl_(block), dr_(block) {
         h_ = std::make_unique<Harrow>();
         Harrow& h = *h_;
-        h.setSampleRate(static_cast<float>(kRate));
+        h.prepare(static_cast<float>(kRate), dsp::kDefaultMaxBlock);
         h.reset();
         h.setParameter(18, 0.0f);  // amplitude envelope: instant attack, slow decay
         h.setParameter(19, 1.0f);

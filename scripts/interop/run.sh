@@ -4,7 +4,9 @@
 #     VST 2.4 plug-ins from Debian: they load and make sound;
 #  2. Corvane in a real host: Ardour, headless (its Lua session tool on the dummy backend),
 #     plays a MIDI region through Corvane and exports it; the export must hold sound and match
-#     corvane-render of the same notes with the same program.
+#     corvane-render of the same notes with the same program;
+#  3. Ardour's GUI, in a private Xvfb, loads that session with Corvane's window marked open and
+#     shows Corvane's own editor in it; a picture of the window must show the editor drawn.
 # Installs the packages in packages.txt when missing. Skips (exit 0) only when they cannot be
 # installed. Everything else that goes wrong fails the run.
 set -uo pipefail
@@ -127,6 +129,67 @@ EOF
 }
 check "Ardour plays Corvane and its export matches corvane-render" ardour_run
 grep -E '^(host export|reference|first onsets|window levels)' "$work/log" | sed 's/^/      /'
+
+# ---- 3. Corvane's editor in Ardour's plug-in window ----
+# Ardour reopens the plug-in windows a session was saved with: the session of check 2 gets
+# Corvane's window marked open and is loaded by the GUI on the dummy backend.
+ardour_editor() {
+  [ -s "$work/session/interop.ardour" ] || { echo "no session: the check above failed"; return 1; }
+  local gui=$work/gui-session
+  rm -rf "$gui"
+  cp -r "$work/session" "$gui"
+  python3 "$here/session_show_editor.py" "$gui/interop.ardour" synth Corvane || return 1
+  # No welcome wizard (Ardour 7 has run here before) and no audio setup dialog: the dummy
+  # backend, listed and started at once.
+  touch "$XDG_CONFIG_HOME/ardour7/.a7"
+  cat >"$XDG_CONFIG_HOME/ardour7/config" <<CONFIG
+<?xml version="1.0" encoding="UTF-8"?>
+<Ardour>
+  <Config>
+    <Option name="plugin-path-lxvst" value="$work/vst"/>
+    <Option name="use-lxvst" value="1"/>
+    <Option name="hide-dummy-backend" value="0"/>
+    <Option name="try-autostart-engine" value="1"/>
+  </Config>
+  <Extra>
+    <AudioMIDISetup>
+      <EngineStates>
+        <State backend="None (Dummy)" driver="Normal Speed" device="Silence" input-device=""
+               output-device="" sample-rate="$rate" buffer-size="1024" n-periods="2"
+               input-latency="0" output-latency="0" input-channels="0" output-channels="0"
+               active="1" use-buffered-io="0" midi-option="" lru="1"/>
+      </EngineStates>
+    </AudioMIDISetup>
+  </Extra>
+</Ardour>
+CONFIG
+  # A private X server on a free display.
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$work/display" \
+    >"$work/xvfb.log" 2>&1 &
+  local xvfb=$! waited
+  for waited in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  if [ ! -s "$work/display" ]; then
+    kill "$xvfb" 2>/dev/null
+    echo "Xvfb did not start"
+    return 1
+  fi
+  local display=":$(head -n 1 "$work/display")"
+  DISPLAY=$display ardour --no-splash "$gui/interop.ardour" >"$work/ardour-gui.log" 2>&1 &
+  local ardour=$! status=0
+  DISPLAY=$display python3 "$here/editor_window.py" "Corvane" 120 \
+    "$build/interop-ardour-editor.png" || status=1
+  kill "$ardour" 2>/dev/null
+  for waited in $(seq 100); do kill -0 "$ardour" 2>/dev/null || break; sleep 0.1; done
+  kill -9 "$ardour" 2>/dev/null
+  wait "$ardour" 2>/dev/null
+  kill "$xvfb" 2>/dev/null
+  wait "$xvfb" 2>/dev/null
+  [ "$status" -eq 0 ] || tail -n 15 "$work/ardour-gui.log"
+  return "$status"
+}
+check "Ardour's plug-in window shows Corvane's editor" ardour_editor
+grep -E '^window ' "$work/log" | sed 's/^/      /'
 
 echo "interop: $passed checks passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -3,15 +3,17 @@
 #  1. Corvane.dll, the test programs, corvane-render.exe and corvane-hostinfo.exe for x86-64
 #     and i686, cross-compiled with mingw-w64 (build-win-x86_64/, build-win-i686/);
 #  2. each DLL exports exactly VSTPluginMain, main, MAIN and Main and needs only system DLLs;
-#  3. the test programs pass under Wine;
+#     each build of the tests' stand-in sliced-loop library exports the decoder's functions
+#     under their plain names and carries a version resource where it should;
+#  3. the test programs pass under Wine (in a Wine prefix of their own in the build folder);
 #  4. a host sees the same names, parameters and display texts through the DLL as through
 #     Corvane.so, and the program and bank saved after loading the demo program are
 #     byte-identical;
 #  5. the demo rendered by corvane-render.exe matches the Linux render (same length, onsets
 #     aligned, residual at least 90 dB down), and both report their realtime factors.
 # 32-bit Windows programs need a kernel that runs 32-bit Linux programs (Wine's 32-bit
-# loader); where it cannot, the i686 DLL and tools are still built and their exports checked,
-# and the i686 runs are reported as skipped.
+# loader); where it cannot, the i686 DLL, tools and test programs are still built and the
+# exports checked, and the i686 runs are reported as skipped.
 # usage: scripts/windows/run.sh   (BUILD_DIR: the Linux build, default build/)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -90,17 +92,51 @@ linux_demo=$("$linux/corvane-render" $(render_args "") --out "$work/linux.wav" |
 # shellcheck disable=SC2046
 linux_voices=$("$linux/corvane-render" $(voices_args "") --out "$work/linux40.wav" | factor)
 
+export_names() {  # the export table's names in `objdump -p` output on stdin, sorted
+  awk '/\[Ordinal\/Name Pointer\] Table/ {t = 1; next} t && NF == 0 {exit}
+       t {print $NF}' | LC_ALL=C sort | tr '\n' ' '
+}
+
+# The stand-in sliced-loop library: the decoder's fourteen functions under their plain
+# names (a 32-bit build must not decorate them), none missing but where the build leaves
+# one out, no version function (the version is in the resource), and a version resource in
+# every build but the one without a version.
+check_standins() {  # check_standins ARCH BUILD-DIR
+  local arch=$1 dir=$2 all="Close Open REXCreate REXDelete REXGetCreatorInfo REXGetInfo
+    REXGetInfoFromBuffer REXGetSliceInfo REXRenderPreviewBatch REXRenderSlice
+    REXSetOutputSampleRate REXSetPreviewTempo REXStartPreview REXStopPreview"
+  local variant file dump want got rsrc bad=""
+  for variant in plain old new later noversion incomplete closed needsdep; do
+    file=$dir/tests/rexlib/librexstub_$variant.dll
+    [ "$variant" = needsdep ] && file="$dir/tests/rexlib/needsdep/REX Shared Library.dll"
+    if [ ! -f "$file" ]; then bad="$bad $variant(missing)"; continue; fi
+    want=$(tr -s ' \n' '\n' <<<"$all" | grep -v '^$' | LC_ALL=C sort | tr '\n' ' ')
+    [ "$variant" = incomplete ] && want=${want/REXSetPreviewTempo /}
+    dump=$("$arch-w64-mingw32-objdump" -p -h "$file")
+    got=$(export_names <<<"$dump")
+    [ "$got" = "$want" ] || bad="$bad $variant(exports: $got)"
+    rsrc=no
+    grep -q ' \.rsrc ' <<<"$dump" && rsrc=yes
+    if [ "$variant" = noversion ]; then [ "$rsrc" = no ] || bad="$bad $variant(resource)"
+    else [ "$rsrc" = yes ] || bad="$bad $variant(no resource)"; fi
+  done
+  if [ -z "$bad" ]; then
+    pass "$arch: the stand-in sliced-loop library's 8 builds export the 14 functions" \
+         "by plain name and carry their version resources"
+  else
+    fail "$arch: stand-in sliced-loop library:$bad"
+  fi
+}
+
 check_arch() {  # check_arch ARCH LOADER RUNS(yes/no)
   local arch=$1 loader=$2 runs=$3
   local dir=$root/build-win-$arch
   local t0=$SECONDS
   echo "== Windows $arch"
-  local targets=(--target Corvane corvane-render corvane-hostinfo)
-  [ "$runs" = yes ] && targets=()
   cmake -S "$root" -B "$dir" ${generator[@]+"${generator[@]}"} -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" -DCORVANE_BENCH=OFF \
     >"$work/cmake-$arch.log" 2>&1 || { cat "$work/cmake-$arch.log"; fail "$arch: configure"; return; }
-  if ! cmake --build "$dir" -j"$(nproc)" "${targets[@]}" >"$work/build-$arch.log" 2>&1; then
+  if ! cmake --build "$dir" -j"$(nproc)" >"$work/build-$arch.log" 2>&1; then
     tail -n 40 "$work/build-$arch.log"
     fail "$arch: build"
     return
@@ -109,8 +145,7 @@ check_arch() {  # check_arch ARCH LOADER RUNS(yes/no)
 
   local dump names imports bad=""
   dump=$("$arch-w64-mingw32-objdump" -p "$dir/Corvane.dll")
-  names=$(awk '/\[Ordinal\/Name Pointer\] Table/ {t = 1; next} t && NF == 0 {exit}
-               t {print $NF}' <<<"$dump" | LC_ALL=C sort | tr '\n' ' ')
+  names=$(export_names <<<"$dump")
   if [ "$names" = "MAIN Main VSTPluginMain main " ]; then
     pass "$arch: Corvane.dll exports exactly: $names"
   else
@@ -125,6 +160,13 @@ check_arch() {  # check_arch ARCH LOADER RUNS(yes/no)
   done
   if [ -z "$bad" ]; then pass "$arch: Corvane.dll needs only system DLLs: $imports"; else
     fail "$arch: Corvane.dll needs$bad"; fi
+  check_standins "$arch" "$dir"
+  local missing=""
+  for t in content shell engine fx platform integration; do
+    [ -f "$dir/tests/test_$t.exe" ] || missing="$missing test_$t.exe"
+  done
+  if [ -z "$missing" ]; then pass "$arch: test programs built"; else
+    fail "$arch: test programs missing:$missing"; fi
 
   if [ "$runs" != yes ]; then
     echo "SKIP  $arch: this kernel cannot run 32-bit programs, so Wine cannot run the $arch" \

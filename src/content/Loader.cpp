@@ -1,39 +1,17 @@
-// Loading instruments into the engine's sample map under the loading/renderBusy hand-over.
+// Finding instrument files and reading them into a sample map, recording what was loaded in
+// the patch record.
 #include "content/Loader.h"
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "content/RexImport.h"
 #include "content/SfzReader.h"
-#include "engine/Harrow.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
-#include "platform/Threads.h"
 
 namespace corvane {
 namespace {
-
-// Keeps the audio thread out of the engine: raises `loading`, then waits until the block in
-// progress (if any) has ended. A nested hand-over on the same engine leaves the flag to
-// the outer one.
-class Handover {
-  public:
-    explicit Handover(Harrow& engine) : engine_(engine), raised_(engine.loading.exchange(1) == 0) {
-        while (engine_.renderBusy.load() != 0)
-            platform::sleepMs(1);
-    }
-    ~Handover() {
-        if (raised_) engine_.loading.store(0);
-    }
-    Handover(const Handover&) = delete;
-    Handover& operator=(const Handover&) = delete;
-
-  private:
-    Harrow& engine_;
-    bool raised_;
-};
 
 std::string_view field(const char* text, size_t capacity) {
     return std::string_view(text, strnlen(text, capacity));
@@ -114,12 +92,11 @@ std::FILE* findFile(std::string_view folder, std::string_view name, std::string&
     return tryIn(parentOf(parent));
 }
 
-void loadInstrument(Harrow& engine, std::string_view folderIn, std::string_view nameIn) {
-    // Copies first: the texts may be the current program's own fields.
+void loadInstrument(SampleMap& map, PatchRecord& patch, std::string_view folderIn,
+                    std::string_view nameIn) {
+    // Copies first: the texts may be the patch's own fields.
     std::string folder(folderIn);
     const std::string name(nameIn);
-    SampleMap& map = engine.map;
-    PatchRecord& patch = engine.currentPatch();
     if (folder.empty()) {
         const std::string path = withBackslashes(name);
         const size_t cut = path.rfind('\\');
@@ -156,74 +133,36 @@ void loadInstrument(Harrow& engine, std::string_view folderIn, std::string_view 
         std::fclose(file);
 }
 
-void applyBankFolder(Harrow& engine, int recordCount) {
-    if (!engine.bankFolderSet) return;
-    const std::string_view folder =
-        field(engine.map.sampleDirectory, sizeof engine.map.sampleDirectory);
+void applyBankFolder(const SampleMap& map, PatchRecord* patches, int recordCount) {
+    const std::string_view folder = field(map.sampleDirectory, sizeof map.sampleDirectory);
     const int n = std::clamp(recordCount, 0, kNumPrograms);
     for (int i = 0; i < n; ++i) {
-        PatchRecord& patch = engine.patches[i];
+        PatchRecord& patch = patches[i];
         if (patch.sampleFile[0] == 0) continue;
         const std::string bare =
             displayName(field(patch.sampleFile, sizeof patch.sampleFile), true, 220);
         copyField(patch.sampleFile, bare);
         copyField(patch.sampleFolder, folder);
     }
-    engine.bankFolderSet = 0;
 }
 
-// Loads into one engine run one at a time under its own lock: two control threads loading
-// at once would both change the map, and the first to finish would let the audio thread
-// back in early. Another instance's load never holds this one up. The test whether there
-// is anything to do comes first and takes no lock, so a program change on the audio thread
-// that needs no load returns at once.
-void Harrow::selectProgram(int program) {
-    program &= 127;
-    if (program == currentProgram && loadedZones_.load() >= 1 && !forceReload) return;
-    std::lock_guard<std::recursive_mutex> lock(loaderMutex_);
-    if (program == currentProgram && map.zoneCount >= 1 && !forceReload) {
-        loadedZones_.store(map.zoneCount);
-        return;
-    }
-    Handover handover(*this);
-    currentProgram = program;
-    forceReload = 0;
-    // Whatever is loaded goes, also when a restore has already replaced the record that
-    // named it: the new program's instrument, or none, is all that may remain.
-    if (map.zoneCount != 0) clearSampleMap();
-    const PatchRecord& patch = patches[program];
-    if (patch.sampleFile[0] != 0) {
-        loadInstrument(*this, field(patch.sampleFolder, sizeof patch.sampleFolder),
-                       field(patch.sampleFile, sizeof patch.sampleFile));
-    }
-    applyProgram();
-    loadedZones_.store(map.zoneCount);
+void loadFromPath(SampleMap& map, PatchRecord& patch, const char* path) {
+    if (!path || !*path) return;
+    // Paths from this platform's dialogs use '/'; the stored form uses '\'.
+    const std::string stored = withBackslashes(path);
+    const size_t cut = stored.rfind('\\');
+    if (cut == std::string::npos)
+        loadInstrument(map, patch, std::string_view(), stored);
+    else
+        loadInstrument(map, patch, std::string_view(stored).substr(0, cut + 1),
+                       std::string_view(stored).substr(cut + 1));
 }
 
-void Harrow::loadFromPath(const char* path) {
-    std::lock_guard<std::recursive_mutex> lock(loaderMutex_);
-    Handover handover(*this);
-    if (map.zoneCount != 0) clearSampleMap();
-    if (path && *path) {
-        // Paths from this platform's dialogs use '/'; the stored form uses '\'.
-        const std::string stored = withBackslashes(path);
-        const size_t cut = stored.rfind('\\');
-        if (cut == std::string::npos)
-            loadInstrument(*this, std::string_view(), stored);
-        else
-            loadInstrument(*this, std::string_view(stored).substr(0, cut + 1),
-                           std::string_view(stored).substr(cut + 1));
-    }
-    loadedZones_.store(map.zoneCount);
-}
-
-void Harrow::setBankFolder(const char* path) {
-    std::lock_guard<std::recursive_mutex> lock(loaderMutex_);
+void setBankFolder(SampleMap& map, const char* path) {
     std::string folder = path ? path : "";
     const size_t dot = folder.rfind('.');
     if (dot != std::string::npos) folder.resize(dot);
     copyField(map.sampleDirectory, withTrailingBackslash(withBackslashes(folder)));
-    bankFolderSet = 1;
 }
 
 }  // namespace corvane

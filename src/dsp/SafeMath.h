@@ -42,6 +42,13 @@ constexpr int truncClamp(T v, int lo, int hi) {
     return static_cast<int>(v);
 }
 
+// expRange(v, low, high) = low * (high / low)^v: maps 0..1 onto a rate, time or frequency,
+// in the precision of its arguments.
+template <typename T>
+T expRange(T value, T low, T high) {
+    return low * std::pow(high / low, value);
+}
+
 // v when it is finite, otherwise `fallback`.
 template <typename T>
 constexpr T finiteOr(T v, T fallback) {

@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "content/Loader.h"
-#include "shell/BuiltinPatches.h"
-#include "shell/ParamInfo.h"
+#include "net/News.h"
+#include "patch/BuiltinPatches.h"
+#include "patch/ParamInfo.h"
 #include "shell/VstSynth.h"
 
 namespace corvane::editor {
@@ -14,7 +15,10 @@ namespace corvane::editor {
 static_assert(std::atomic<float>::is_always_lock_free);
 static_assert(std::atomic<uint64_t>::is_always_lock_free);
 
-ADEditor::ADEditor(VstSynth& synth) : synth_(synth) {
+ADEditor::ADEditor(VstSynth& synth, net::NewsBoard* newsBoard, std::string newsUrl)
+    : synth_(synth),
+      newsBoard_(newsBoard ? *newsBoard : net::NewsBoard::process()),
+      newsUrl_(newsUrl.empty() ? net::defaultNewsUrl() : std::move(newsUrl)) {
     for (auto& v : values_)
         v.store(0.0f, std::memory_order_relaxed);
     for (auto& d : dirtySlots_)
@@ -41,18 +45,25 @@ bool ADEditor::open(void* parentWindow) {
     window_ = createNativeWindow(parentWindow, static_cast<int>(kWidth * z),
                                  static_cast<int>(kHeight * z), *this);
     if (!window_) return false;
+    // The first window opened on the board starts its fetch; later ones show what it found.
+    news_ = std::make_unique<net::NewsLine>(newsBoard_, newsUrl_);
+    news_->editorOpened();
+    newsShown_ = news_->hasNews();
     window_->invalidate();
     return true;
 }
 
 void ADEditor::close() {
     if (clickedKey_ >= 0) releaseClickedKey();
+    if (bendDrag_ >= 0) releaseBend();
     if (dragControl_ >= 0) endEdit(controls_[dragControl_].slot);
     dragControl_ = -1;
     dragEffect_ = -1;
     popup_.reset();
     browser_.reset();
     editingName_ = false;
+    // A fetch still running is cancelled here; its completion never reaches this editor.
+    news_.reset();
     window_.reset();
 }
 
@@ -80,6 +91,10 @@ void ADEditor::idle() {
     if (page() == 3 && synth_.engine.anyKeyDown) changed = true;  // the playing step moves
     if (synth_.learnParam != shownLearn_) {  // a controller completed MIDI learn
         shownLearn_ = synth_.learnParam;
+        changed = true;
+    }
+    if (!newsShown_ && news_ && news_->hasNews()) {  // the fetch has delivered
+        newsShown_ = true;
         changed = true;
     }
     if (changed) window_->invalidate();

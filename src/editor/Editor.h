@@ -15,12 +15,17 @@
 
 #include "editor/Lists.h"
 #include "editor/NativeWindow.h"
+#include "patch/Slots.h"
 #include "shell/EditorLink.h"
-#include "shell/Slots.h"
 
 namespace corvane {
 class VstSynth;
 }
+
+namespace corvane::net {
+class NewsBoard;
+class NewsLine;
+}  // namespace corvane::net
 
 namespace corvane::editor {
 
@@ -53,7 +58,10 @@ class ADEditor final : public EditorLink, private WindowClient {
     static constexpr int kHeight = 640;
     static constexpr int kPages = 5;
 
-    explicit ADEditor(VstSynth& synth);
+    // The news line reads `newsBoard` (the process's board unless given) and, when this is
+    // the first editor on that board, fetches `newsUrl` (the built-in address when empty).
+    explicit ADEditor(VstSynth& synth, net::NewsBoard* newsBoard = nullptr,
+                      std::string newsUrl = {});
     ~ADEditor() override;
 
     // EditorLink
@@ -136,7 +144,7 @@ class ADEditor final : public EditorLink, private WindowClient {
     int popupItemAt(double x, double y) const;
     void openControlMenu(int control);
     void openLearnMenu(int control);
-    void openProgramMenu();
+    void openProgramMenu(int page = -1);  // -1: the page with the current program
     void openCategoryMenu();
     void openFileMenu();
     void openPatternMenu();
@@ -164,6 +172,7 @@ class ADEditor final : public EditorLink, private WindowClient {
     void adjust(int control, double steps, unsigned modifiers);
     void setLaneFromPointer(double x, double y);
     void releaseClickedKey();
+    void releaseBend();
 
     VstSynth& synth_;
     std::unique_ptr<NativeWindow> window_;
@@ -202,6 +211,13 @@ class ADEditor final : public EditorLink, private WindowClient {
     std::string instrumentName_ = "---";
     int laneDrag_ = -1;    // lane being painted across
     int shownLearn_ = -1;  // the slot waiting for MIDI learn when last painted
+    int bendDrag_ = -1;    // the pitch wheel held: the control's index
+
+    // The news button: one line per window opening (it starts the board's one fetch).
+    net::NewsBoard& newsBoard_;
+    std::string newsUrl_;
+    std::unique_ptr<net::NewsLine> news_;
+    bool newsShown_ = false;
 };
 
 // The factory the plug-in library registers (see setEditorFactory).

@@ -4,8 +4,8 @@
 
 #include "editor/Editor.h"
 #include "editor/Layout.h"
-#include "editor/NewsHook.h"
-#include "shell/BuiltinPatches.h"
+#include "net/News.h"
+#include "patch/BuiltinPatches.h"
 #include "shell/VstSynth.h"
 
 namespace corvane::editor {
@@ -173,8 +173,19 @@ void ADEditor::mouseDown(const MouseEvent& ev) {
             break;
         }
         case Kind::wheel:
+            // The pitch wheel follows the pointer from where it was grabbed and springs back
+            // to the centre when let go.
+            bendDrag_ = i;
+            dragStartY_ = y;
             break;
     }
+}
+
+void ADEditor::releaseBend() {
+    if (bendDrag_ < 0) return;
+    const int slot = controls_[bendDrag_].slot;
+    bendDrag_ = -1;
+    if (value(slot) != 0.5f) performEdit(slot, 0.5f);
 }
 
 void ADEditor::setLaneFromPointer(double x, double y) {
@@ -216,6 +227,13 @@ void ADEditor::mouseMove(const MouseEvent& ev) {
         if (v != value(k.slot)) performEdit(k.slot, v);
         return;
     }
+    if (bendDrag_ >= 0) {
+        // Half the wheel's height up or down from the grab is the whole bend.
+        const Control& k = controls_[bendDrag_];
+        const float v = clamp01(0.5 + (dragStartY_ - y) / k.h);
+        if (v != value(k.slot)) performEdit(k.slot, v);
+        return;
+    }
     if (laneDrag_ >= 0) {
         setLaneFromPointer(x, y);
         return;
@@ -241,6 +259,7 @@ void ADEditor::mouseUp(const MouseEvent& ev) {
         dragControl_ = -1;
     }
     laneDrag_ = -1;
+    releaseBend();
     if (dragEffect_ >= 0) {
         const int effect = dragEffect_;
         const double left = panelX(effect);
@@ -422,11 +441,10 @@ void ADEditor::handleButton(int id, const MouseEvent&) {
         case kButtonZoom:
             setZoom((synth_.editorViewState[2] + 1) % 3);
             break;
-        case kButtonNews: {
-            const NewsHook hook = newsHook();
-            if (hook.clicked) hook.clicked(hook.context);
+        case kButtonNews:
+            // Opens the news link in the browser; without a link nothing happens.
+            if (news_) news_->click();
             break;
-        }
         case kButtonInstrument:
         case kButtonLoadInstrument:
             openBrowser(BrowseFor::instrument);

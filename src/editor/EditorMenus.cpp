@@ -1,12 +1,13 @@
 // Popup menus (control lists, MIDI learn, programs, categories, files, patterns) and the
 // file browser, all drawn inside the editor window.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "editor/Editor.h"
 #include "editor/Layout.h"
+#include "patch/BuiltinPatches.h"
 #include "platform/Paths.h"
-#include "shell/BuiltinPatches.h"
 #include "shell/VstSynth.h"
 
 namespace corvane::editor {
@@ -31,6 +32,22 @@ std::string withSlash(std::string folder) {
     return folder;
 }
 
+constexpr int kPopupRows = 26;
+constexpr double kPopupRowH = 18;
+constexpr int kProgramPageSize = 64;
+
+// How wide a popup's column is for these items, and how many columns they fill.
+double popupItemWidth(const std::vector<std::string>& items) {
+    size_t longest = 4;
+    for (const std::string& s : items)
+        longest = std::max(longest, s.size());
+    return 24 + 7.2 * static_cast<double>(longest);
+}
+
+int popupColumns(size_t items) {
+    return items == 0 ? 1 : static_cast<int>((items + kPopupRows - 1) / kPopupRows);
+}
+
 std::string parentOf(const std::string& folder) {
     std::string f = folder;
     while (f.size() > 1 && f.back() == '/')
@@ -44,13 +61,14 @@ std::string parentOf(const std::string& folder) {
 void ADEditor::openPopup(double x, double y, std::vector<std::string> items,
                          std::function<void(int)> chosen, std::vector<bool> enabled) {
     auto p = std::make_unique<Popup>();
-    size_t longest = 4;
-    for (const std::string& s : items)
-        longest = std::max(longest, s.size());
-    p->itemW = 24 + 7.2 * static_cast<double>(longest);
-    p->rows = static_cast<int>(items.size()) > 26 ? 26 : static_cast<int>(items.size());
+    p->itemH = kPopupRowH;
+    p->rows =
+        static_cast<int>(items.size()) > kPopupRows ? kPopupRows : static_cast<int>(items.size());
     if (p->rows < 1) p->rows = 1;
-    const int columns = (static_cast<int>(items.size()) + p->rows - 1) / p->rows;
+    const int columns = popupColumns(items.size());
+    // Every column stays inside the window (long items are cut off), so every item can be
+    // reached.
+    p->itemW = std::min(popupItemWidth(items), (kWidth - 8.0) / columns);
     const double w = p->itemW * columns, h = p->itemH * p->rows;
     if (x + w > kWidth - 4) x = kWidth - 4 - w;
     if (y + h > kHeight - 4) y = kHeight - 4 - h;
@@ -108,9 +126,12 @@ void ADEditor::openLearnMenu(int control) {
               {true, cc != 255, false});
 }
 
-void ADEditor::openProgramMenu() {
+// The programs of the category filter. When their full names do not fit the window side by
+// side, the menu shows them in pages of 64 (the page with the current program first) with
+// an entry that turns to the other page.
+void ADEditor::openProgramMenu(int page) {
     const int filter = synth_.editorViewState[1];
-    std::vector<std::string> items;
+    std::vector<std::string> names;
     std::vector<int> programs;
     for (int i = 0; i < kNumPrograms; ++i) {
         const float cat = synth_.engine.patches[i].slots[322];
@@ -118,15 +139,45 @@ void ADEditor::openProgramMenu() {
             continue;
         char t[48];
         std::snprintf(t, sizeof t, "%03d %s", i + 1, synth_.engine.patches[i].name);
-        items.push_back(t);
+        names.push_back(t);
         programs.push_back(i);
     }
-    if (items.empty()) {
-        items.push_back("(no program in this category)");
-        openPopup(10, 36, std::move(items), nullptr, {false});
+    if (names.empty()) {
+        openPopup(10, 36, {"(no program in this category)"}, nullptr, {false});
         return;
     }
-    openPopup(10, 36, std::move(items), [this, programs](int i) { selectProgram(programs[i]); });
+    const int n = static_cast<int>(names.size());
+    const bool paged = popupColumns(names.size()) * popupItemWidth(names) > kWidth - 8;
+    const int pages = paged ? (n + kProgramPageSize - 1) / kProgramPageSize : 1;
+    if (page < 0) {
+        page = 0;
+        for (int i = 0; i < n; ++i)
+            if (programs[i] == synth_.engine.currentProgram) page = i / kProgramPageSize;
+    }
+    page = pages > 1 ? (page < 0 ? 0 : (page >= pages ? pages - 1 : page)) : 0;
+    const int first = pages > 1 ? page * kProgramPageSize : 0;
+    const int last = pages > 1 ? std::min(n, first + kProgramPageSize) : n;  // one past
+
+    std::vector<std::string> items(names.begin() + first, names.begin() + last);
+    std::vector<int> targets(programs.begin() + first, programs.begin() + last);
+    // Entries that turn the page carry -1 - (the page they show).
+    auto pageEntry = [&](int to, const char* before, const char* after) {
+        const int from = to * kProgramPageSize;
+        const int through = std::min(n, from + kProgramPageSize) - 1;
+        char t[64];
+        std::snprintf(t, sizeof t, "%sPrograms %03d-%03d%s", before, programs[from] + 1,
+                      programs[through] + 1, after);
+        items.push_back(t);
+        targets.push_back(-1 - to);
+    };
+    if (page > 0) pageEntry(page - 1, "<< ", "");
+    if (page + 1 < pages) pageEntry(page + 1, "", " >>");
+    openPopup(10, 36, std::move(items), [this, targets](int i) {
+        if (targets[i] >= 0)
+            selectProgram(targets[i]);
+        else
+            openProgramMenu(-1 - targets[i]);
+    });
 }
 
 void ADEditor::openCategoryMenu() {

@@ -5,9 +5,9 @@
 
 #include "editor/Editor.h"
 #include "editor/Layout.h"
-#include "editor/NewsHook.h"
-#include "shell/BuiltinPatches.h"
-#include "shell/ParamInfo.h"
+#include "net/News.h"
+#include "patch/BuiltinPatches.h"
+#include "patch/ParamInfo.h"
 #include "shell/VstSynth.h"
 
 namespace corvane::editor {
@@ -28,6 +28,14 @@ constexpr double kPi = 3.14159265358979323846;
 bool isBlackKey(int key) {
     const int n = key % 12;
     return n == 1 || n == 3 || n == 6 || n == 8 || n == 10;
+}
+
+// The news shown on one line: control characters (the line feeds of a longer answer) become
+// spaces. The text is valid UTF-8, so every byte below 0x20 is a control character.
+std::string oneLine(std::string s) {
+    for (char& ch : s)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = ' ';
+    return s;
 }
 
 void field(Canvas& c, double x, double y, double w, double h) {
@@ -104,12 +112,9 @@ void ADEditor::paintHeader(Canvas& c) {
                 label = std::to_string(z) + " %";
                 break;
             }
-            case kButtonNews: {
-                const NewsHook hook = newsHook();
-                const char* t = hook.text ? hook.text(hook.context) : nullptr;
-                label = t && *t ? t : "---";
+            case kButtonNews:
+                label = oneLine(news_ ? news_->text() : std::string(net::kNoNews));
                 break;
-            }
             case kButtonInstrument:
                 label = instrumentName_;
                 break;
@@ -138,8 +143,10 @@ void ADEditor::paintHeader(Canvas& c) {
             c.setColor(kText);
         }
         c.clip(b.x + 2, b.y, b.w - 4, b.h);
+        // Centred labels too wide for their button start at its left edge instead, so that
+        // their beginning stays readable.
         const bool left = b.id == kButtonProgram || b.id == kButtonInstrument ||
-                          b.id == kButtonCategory || b.id == kButtonNews;
+                          b.id == kButtonCategory || c.textWidth(label.c_str(), 13) > b.w - 12;
         if (left)
             c.text(b.x + 8, b.y + b.h / 2 + 5, label.c_str(), 13);
         else

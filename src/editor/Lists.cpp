@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "shell/ParamInfo.h"
+#include "patch/ParamInfo.h"
 
 namespace corvane::editor {
 

@@ -8,6 +8,7 @@
 
 #include "dsp/SafeMath.h"
 #include "engine/Harrow.h"
+#include "patch/ParamRanges.h"
 
 namespace corvane {
 
@@ -58,7 +59,7 @@ double arpTickLength(double sampleRate, bool synced, float rateValue, double tem
         return sampleRate * 0.46875 * kArpSyncedLength[arpSyncedIndex(rateValue)] * 0.03125 / bpm;
     }
     const double v = dsp::unitClamp(static_cast<double>(rateValue));
-    const double stepsPerSecond = 0.1 * std::pow(1000.0, v);
+    const double stepsPerSecond = mapped(kArpFreeStepsPerSecond, v);
     return sampleRate / (stepsPerSecond * kArpTicksPerStep);
 }
 
@@ -108,7 +109,7 @@ void Harrow::arpEmit(int status, int key, int32_t frame, int velocity) {
     if (key < 0) return;
     if (key > 127) key = 127;
     velocity = velocity < 0 ? 0 : (velocity > 127 ? 127 : velocity);
-    if (noteSink) noteSink(noteSinkContext, status, key, frame, velocity);
+    if (client) client->arpNote(status, key, frame, velocity);
 }
 
 // The lowest key among 0..126 held with a velocity; key 0 counts as none, as does no key.

@@ -1,22 +1,19 @@
 #include "engine/Filter.h"
 
+#include "dsp/CpuFeatures.h"
+#include "dsp/SafeMath.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
 namespace corvane {
 
-namespace {
-inline float flushTiny(float x) {
-    return std::fabs(x) < 1e-9f ? 0.0f : x;
-}
-}  // namespace
-
 void FilterState::flush() {
-    ic1L = flushTiny(ic1L);
-    ic2L = flushTiny(ic2L);
-    ic1R = flushTiny(ic1R);
-    ic2R = flushTiny(ic2R);
+    ic1L = dsp::flushSmall(ic1L);
+    ic2L = dsp::flushSmall(ic2L);
+    ic1R = dsp::flushSmall(ic1R);
+    ic2R = dsp::flushSmall(ic2R);
 }
 
 Filter::Filter() : table_(new float[kCutoffTableSize]) {
@@ -26,8 +23,7 @@ Filter::Filter() : table_(new float[kCutoffTableSize]) {
 
 void Filter::useWideKernel(bool on) {
 #if CORVANE_FILTER_WIDE
-    __builtin_cpu_init();
-    wide_ = on && __builtin_cpu_supports("avx2");
+    wide_ = on && dsp::cpuFeatures().avx2;
 #else
     (void)on;
     wide_ = false;

@@ -10,26 +10,22 @@
 #include <mutex>
 
 #include "content/SampleMap.h"
+#include "dsp/Lifecycle.h"
+#include "dsp/Module.h"
+#include "dsp/Random.h"
 #include "engine/Arpeggiator.h"
+#include "engine/EngineClient.h"
 #include "engine/EngineTables.h"
 #include "engine/Envelope.h"
 #include "engine/Filter.h"
 #include "engine/Lfo.h"
 #include "engine/ModMatrix.h"
-#include "engine/Random.h"
 #include "engine/Voice.h"
 #include "fx/DelayModulation.h"
 #include "fx/EffectRack.h"
-#include "fx/Module.h"
-#include "shell/PatchRecord.h"
+#include "patch/PatchRecord.h"
 
 namespace corvane {
-
-// Receives the values that applyProgram re-sends through the plug-in's setParameter.
-using ParamSink = void (*)(void* context, int index, float value);
-// Receives the arpeggiator's notes for the plug-in's note list: status 0x90 or 0x80, key,
-// frame offset in the host block, velocity (audio thread).
-using NoteSink = void (*)(void* context, int status, int key, int32_t frame, int velocity);
 
 class Harrow : public Module {
   public:
@@ -39,7 +35,7 @@ class Harrow : public Module {
     Harrow& operator=(const Harrow&) = delete;
 
     // control (while the audio thread is stopped)
-    void setSampleRate(float fs);
+    void prepare(float fs, int maxBlock);
     void reset();
     // audio or control: release (hard = false) or silence everything (hard = true)
     void allNotesOff(bool hard);
@@ -83,6 +79,10 @@ class Harrow : public Module {
     void selectProgram(int program);
     void loadFromPath(const char* path);
     void setBankFolder(const char* path);
+    // Bank restore, after the first recordCount programs were copied in: when a bank or
+    // program file set the bank folder, every copied program that names an instrument looks
+    // for it by its bare file name in that folder. Lowers bankFolderSet. Control thread.
+    void applyBankFolder(int recordCount);
 
     // Parameters that the engine core does not handle itself (LFOs, filter, modulation
     // matrix, arpeggiator) end here.
@@ -112,8 +112,9 @@ class Harrow : public Module {
     // Host facts the plug-in keeps current.
     double tempo = 120.0;
     bool hostIsOwnHost = false;
-    ParamSink paramSink = nullptr;
-    void* paramSinkContext = nullptr;
+    // The plug-in: receives applied programs' values and the arpeggiator's notes. Without
+    // one the engine applies the values itself and the notes go nowhere.
+    EngineClient* client = nullptr;
 
     // Controller values written by the MIDI input.
     double modWheelTarget = 0.0;
@@ -144,8 +145,6 @@ class Harrow : public Module {
     int arpLengthOffset = -31;
     float arpRange = 0.0f;
     std::atomic<bool> arpGridDirty{true};
-    NoteSink noteSink = nullptr;
-    void* noteSinkContext = nullptr;
     // Arpeggiator state (audio thread).
     float arpNoteTable[kArpTicks] = {};
     float arpSecondTable[kArpTicks] = {};

@@ -16,7 +16,7 @@ constexpr float kArpRestValue = 0.5f;
 void Harrow::setModulationSampleRate() {
     filter.buildTable(sampleRate);
     for (int k = 0; k < 3; ++k) {
-        lfos[k].setSampleRate(sampleRate);
+        lfos[k].prepare(sampleRate, dsp::kDefaultMaxBlock);
         lfoIncrement[k] = lfos[k].increment();
     }
 }

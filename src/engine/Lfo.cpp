@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "dsp/SafeMath.h"
+#include "patch/ParamRanges.h"
 
 namespace corvane {
 
@@ -26,7 +27,7 @@ Lfo::Lfo(int number) : number_(number) {
     rebuildTable();
 }
 
-void Lfo::setSampleRate(double fs) {
+void Lfo::prepare(double fs, int /*maxBlock: works in chunks of its own*/) {
     fs_ = fs > 0.0 ? fs : 44100.0;
     setSkew(skew_);
     setCurrentRate(rate_);
@@ -50,7 +51,8 @@ void Lfo::setSkew(float v) {
 }
 
 void Lfo::setFadeIn(float v) {
-    const float seconds = static_cast<float>(0.01 * std::pow(1001.0, unit(v)) - 0.01);
+    const float seconds = static_cast<float>(
+        mapped(kLfoFadeInSeconds, static_cast<double>(unit(v))) - kLfoFadeInOffset);
     fade_ = seconds < 0.001f ? 0.0f : seconds;
 }
 
@@ -73,7 +75,7 @@ void Lfo::modulateRate(float setting) {
 }
 
 double Lfo::freeRate(float v) {
-    return 0.1 * std::pow(1000.0, static_cast<double>(unit(v)));
+    return mapped(kLfoFreeRateHz, static_cast<double>(unit(v)));
 }
 
 double Lfo::syncedRate(float v, double tempo) {

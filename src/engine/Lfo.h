@@ -5,7 +5,8 @@
 // LFOs are evaluated once per sub-block and voice, never per sample.
 #include <cstdint>
 
-#include "engine/Random.h"
+#include "dsp/Lifecycle.h"
+#include "dsp/Random.h"
 
 namespace corvane {
 
@@ -38,7 +39,7 @@ class Lfo {
     explicit Lfo(int number = 0);
 
     // control: sample-rate change
-    void setSampleRate(double fs);
+    void prepare(double fs, int maxBlock);
 
     // any thread: the slot values of the LFO's six parameters
     void setShape(float v);   // int(v * 3), rebuilds the table

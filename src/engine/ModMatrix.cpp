@@ -85,20 +85,6 @@ const char* const kModDestinationLabels[kModDestinationMenuSize] = {
     "Level (dB)",    "Volume",
 };
 
-int modSourceMenuPosition(int code) {
-    for (int i = 0; i < kModSourceMenuSize; ++i) {
-        if (kModSourceMenu[i] == code) return i;
-    }
-    return -1;
-}
-
-int modDestinationMenuPosition(int code) {
-    for (int i = 0; i < kModDestinationMenuSize; ++i) {
-        if (kModDestinationMenu[i] == code) return i;
-    }
-    return -1;
-}
-
 bool modSourceIsUnipolar(int code) {
     switch (code) {
         case kSrcModWheel:

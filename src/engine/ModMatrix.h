@@ -73,9 +73,6 @@ extern const uint8_t kModSourceMenu[kModSourceMenuSize];
 extern const uint8_t kModDestinationMenu[kModDestinationMenuSize];
 extern const char* const kModSourceLabels[kModSourceMenuSize];
 extern const char* const kModDestinationLabels[kModDestinationMenuSize];
-// Menu position of a code; -1 when no menu entry offers it.
-int modSourceMenuPosition(int code);
-int modDestinationMenuPosition(int code);
 // Sources whose 0..1 range "Pan" re-centres.
 bool modSourceIsUnipolar(int code);
 

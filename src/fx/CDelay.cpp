@@ -5,10 +5,10 @@
 namespace corvane {
 
 CDelay::CDelay() {
-    setSampleRate(44100.0);
+    prepare(44100.0, dsp::kDefaultMaxBlock);
 }
 
-void CDelay::setSampleRate(double sr) {
+void CDelay::prepare(double sr, int /*maxBlock: works in chunks of its own*/) {
     if (sr == sampleRate_) return;
     sampleRate_ = sr;
     const int n = static_cast<int>(std::floor(0.05 * sr));
@@ -72,7 +72,7 @@ void CDelay::setFeedback(float v) {
     lineR_->setFeedback(fb);
 }
 
-void CDelay::process(float* left, float* right, int frames) {
+void CDelay::process(float* left, float* right, int frames) noexcept {
     lineL_->process(left, frames);
     lineR_->process(right, frames);
 }

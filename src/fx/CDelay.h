@@ -3,6 +3,7 @@
 // third of a cycle later and runs 10 % faster). Its feedback is always negative.
 #include <memory>
 
+#include "dsp/Lifecycle.h"
 #include "fx/CDelayLine.h"
 
 namespace corvane {
@@ -13,7 +14,7 @@ class CDelay {
     virtual ~CDelay() = default;
 
     // control, while stopped: rebuilds both lines (50 ms each) and restores the defaults
-    void setSampleRate(double sr);
+    void prepare(double sr, int maxBlock);
 
     // any thread
     void setColour(float v);
@@ -25,7 +26,7 @@ class CDelay {
     void setFeedback(float v);
 
     // audio
-    void process(float* left, float* right, int frames);
+    void process(float* left, float* right, int frames) noexcept;
 
     const CDelayLine& line(int side) const { return side == 0 ? *lineL_ : *lineR_; }
     float feedback() const { return feedback_; }

@@ -78,7 +78,7 @@ void CDelayLine::append(LineBlock& b, float value, double position) {
     ++b.count;
 }
 
-void CDelayLine::process(float* buffer, int frames) {
+void CDelayLine::process(float* buffer, int frames) noexcept {
     if (std::fabs(wet_) < 1e-5f && std::fabs(wetTarget_) < 1e-5f) {
         // Every silent call rests the line again, so that delay, feedback and rate set
         // meanwhile are taken up at once when the wet level returns.

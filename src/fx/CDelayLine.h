@@ -29,7 +29,7 @@ class CDelayLine {
     void setDelay(double t);
 
     // audio: buffer in place
-    void process(float* buffer, int frames);
+    void process(float* buffer, int frames) noexcept;
 
     int capacity() const { return capacity_; }
     // Subnormal values among the line's contents, smoothers and states (diagnostics).

@@ -5,9 +5,10 @@
 #include <cstring>
 
 #include "dsp/SafeMath.h"
-#include "fx/DistortionColour.h"
 #include "fx/DistortionCurves.h"
 #include "fx/Silence.h"
+#include "patch/DistortionColour.h"
+#include "patch/ParamRanges.h"
 
 namespace corvane {
 
@@ -17,29 +18,20 @@ constexpr int32_t kDefaultOrder[6] = {0, 1, 2, 3, 4, 5};
 // Index of an effect's on flag in fxOn_ (phaser, delay, reverb, distortion, EQ-1, EQ-2).
 constexpr int kOnFlag[6] = {3, 4, 5, 0, 1, 2};
 
-float flush(float v) {
-    return std::fabs(v) < 1e-9f ? 0.0f : v;
-}
-
 // Shaper families of the nine distortion types.
 enum Family { kCrunch, kToxic, kValve, kPlain, kClip };
 
 }  // namespace
 
-float distortionColourHz(int type, float colour) {
-    const DistortionColourRange& r = kDistortionColour[dsp::safeClamp(type, 0, 8)];
-    return expRange(dsp::unitClamp(colour), r.low, r.high);
-}
-
 EffectRack::EffectRack(Random& random) : reverb(random) {
-    setSampleRate(44100.0);
+    prepare(44100.0, dsp::kDefaultMaxBlock);
 }
 
-void EffectRack::setSampleRate(double sr) {
+void EffectRack::prepare(double sr, int maxBlock) {
     filters_.setModuleSampleRate(sr);
-    phaser.setSampleRate(sr);
-    delay.setSampleRate(sr);
-    reverb.setSampleRate(sr);
+    phaser.prepare(sr, maxBlock);
+    delay.prepare(sr, maxBlock);
+    reverb.prepare(sr, maxBlock);
 }
 
 void EffectRack::reset() {
@@ -84,13 +76,14 @@ void EffectRack::setParameter(int index, float value) {
                 b.type = dsp::toIndex(v * 2.01f, 3);
                 break;
             case 1:
-                b.frequency = expRange(v, 10.0f, 10000.0f);
+                b.frequency = mapped(kEqFrequencyHz, v);
                 break;
             case 2:
-                b.q = expRange(v, 0.1f, 10.0f);
+                b.q = mapped(kEqQ, v);
                 break;
             case 3:
-                b.gain = std::pow(10.0f, 2.0f * v - 1.0f);
+                b.gain =
+                    std::pow(10.0f, (2.0f * v - 1.0f) * static_cast<float>(kEqGainRangeDb / 20.0));
                 break;
             default:
                 break;
@@ -212,10 +205,10 @@ void EffectRack::runDistortion(float** io, const DistortionCoefs& c, float drySt
         }
     }
     for (DistortionState* st : {&sl, &sr}) {
-        st->s1 = flush(st->s1);
-        st->y1 = flush(st->y1);
-        st->s2 = flush(st->s2);
-        st->y2 = flush(st->y2);
+        st->s1 = dsp::flushSmall(st->s1);
+        st->y1 = dsp::flushSmall(st->y1);
+        st->s2 = dsp::flushSmall(st->s2);
+        st->y2 = dsp::flushSmall(st->y2);
     }
     distState_[0] = sl;
     distState_[1] = sr;
@@ -281,27 +274,27 @@ void EffectRack::distortBlock(int frames, float** io, bool maySkip) {
         case 0:
         case 1:
             family = kCrunch;
-            c.g = expRange(drive, 1.0f, 64.0f);
-            c.s = expRange(drive, 1.0f, 16.0f) / c.g;
+            c.g = dsp::expRange(drive, 1.0f, 64.0f);
+            c.s = dsp::expRange(drive, 1.0f, 16.0f) / c.g;
             break;
         case 2:
         case 3:
             family = kToxic;
-            c.g = expRange(drive, 1.0f, 64.0f);
+            c.g = dsp::expRange(drive, 1.0f, 64.0f);
             break;
         case 4:
         case 5:
             family = kValve;
-            c.g = expRange(drive, 1.0f, 64.0f) * 0.5f;
+            c.g = dsp::expRange(drive, 1.0f, 64.0f) * 0.5f;
             break;
         case 6:
         case 7:
             family = kPlain;
-            c.g = expRange(drive, 0.25f, 4.0f);
+            c.g = dsp::expRange(drive, 0.25f, 4.0f);
             break;
         default:
             family = kClip;
-            c.g = expRange(drive, 1.0f, 64.0f) * 0.25f;
+            c.g = dsp::expRange(drive, 1.0f, 64.0f) * 0.25f;
             filters_.highpassCoefs(5.0f, c.dcA1, c.dcB0);
             break;
     }
@@ -416,7 +409,8 @@ void EffectRack::eqBlock(int band, int frames, float** io, bool maySkip) {
         return;
     }
     for (EqState* st : {&l, &r})
-        *st = EqState{flush(st->x1), flush(st->y1), flush(st->x2), flush(st->y2)};
+        *st = EqState{dsp::flushSmall(st->x1), dsp::flushSmall(st->y1), dsp::flushSmall(st->x2),
+                      dsp::flushSmall(st->y2)};
     b.state[0] = l;
     b.state[1] = r;
 }
@@ -436,7 +430,7 @@ long EffectRack::subnormalCount() const {
 }
 
 void EffectRack::process(int frames, float** io, const int32_t* effectOrder, float tempo,
-                         const DelayModulation& mod) {
+                         const DelayModulation& mod) noexcept {
     if (frames <= 0) return;
     const int32_t* order = effectOrder != nullptr ? effectOrder : kDefaultOrder;
     for (int slot = 0; slot < 6; ++slot) {

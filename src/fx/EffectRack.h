@@ -4,13 +4,14 @@
 // their own. An effect that is switched off is not called and keeps its state.
 #include <cstdint>
 
-#include "engine/Random.h"
+#include "dsp/Lifecycle.h"
+#include "dsp/Module.h"
+#include "dsp/Random.h"
 #include "fx/DelayModulation.h"
 #include "fx/DistortionCurves.h"
 #include "fx/FxDelay.h"
 #include "fx/FxReverb.h"
 #include "fx/FxVintagePhaser.h"
-#include "fx/Module.h"
 
 namespace corvane {
 
@@ -24,14 +25,14 @@ class EffectRack {
 
     explicit EffectRack(Random& random);
     // control, while stopped
-    void setSampleRate(double sr);
+    void prepare(double sr, int maxBlock);
     void reset();
     // any thread: engine slots 79..121 (effect parameters and on switches)
     void setParameter(int index, float value);
     // audio: processes io[0], io[1] in place in the order given (values outside 0..5 skip;
     // a null order runs the default order 0..5)
     void process(int frames, float** io, const int32_t* effectOrder, float tempo,
-                 const DelayModulation& mod);
+                 const DelayModulation& mod) noexcept;
 
     // audio: the two effects that have no processor object of their own
     void processDistortion(int frames, float** io);

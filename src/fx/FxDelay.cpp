@@ -24,10 +24,6 @@ constexpr float kPingPongPan[6] = {0.0f, 0.5f, 0.375f, 0.25f, 0.125f, 0.05f};
 // both interpolation points always lie inside the written history of the ring.
 constexpr float kMaxDelay = static_cast<float>(FxDelay::kRingLength - 2);
 
-float flush(float v) {
-    return std::fabs(v) < 1e-9f ? 0.0f : v;
-}
-
 float leftGain(float pan) {
     return pan > 0.0f ? 1.0f - 2.0f * pan : 1.0f;
 }
@@ -91,7 +87,7 @@ __attribute__((always_inline)) inline float FxDelay::Colour::step(float x, float
                                                                   float b1) {
     const float y = b0 * x + b1 * x1 - a1 * y1;
     x1 = x;
-    y1 = flush(y);
+    y1 = dsp::flushSmall(y);
     return y;
 }
 
@@ -101,12 +97,12 @@ FxDelay::FxDelay()
       diffuserMemory_(new float[4 * kDiffuserLength]()) {
     for (int i = 0; i < 4; ++i)
         diffusers_[i].buf = diffuserMemory_.get() + i * kDiffuserLength;
-    setSampleRate(44100.0);
+    prepare(44100.0, dsp::kDefaultMaxBlock);
 }
 
 FxDelay::~FxDelay() = default;
 
-void FxDelay::setSampleRate(double sr) {
+void FxDelay::prepare(double sr, int /*maxBlock: works in chunks of its own*/) {
     setModuleSampleRate(static_cast<float>(sr));
     srScale_ = static_cast<float>(sampleRate / 44100.0);
     const float lengths[4] = {100.0f, 292.0f, 80.0f, 290.1f};
@@ -158,10 +154,10 @@ void FxDelay::setParameter(int index, float value) {
             const float u = static_cast<float>(iv - 64) / 64.01f;
             float a1 = 0.0f, b0 = 1.0f;
             if (u <= 0.0f) {
-                lowpassCoefs(expRange(u + 1.0f, 200.0f, 20000.0f), a1, b0);
+                lowpassCoefs(dsp::expRange(u + 1.0f, 200.0f, 20000.0f), a1, b0);
                 colourB1_ = b0;
             } else {
-                highpassCoefs(expRange(u, 20.0f, 15000.0f), a1, b0);
+                highpassCoefs(dsp::expRange(u, 20.0f, 15000.0f), a1, b0);
                 colourB1_ = -b0;
             }
             colourA1_ = a1;
@@ -387,7 +383,7 @@ void FxDelay::countZeroWrites(uint32_t start, int frames) {
     zeroRun_ = run == frames ? std::min(kRingLength, zeroRun_ + frames) : run;
 }
 
-void FxDelay::process(int frames, float** io, float tempo, const DelayModulation* mod) {
+void FxDelay::process(int frames, float** io, float tempo, const DelayModulation* mod) noexcept {
     if (frames <= 0) return;
     computeLengths(tempo);
     if (delayType_ != zeroRunType_) {
@@ -412,8 +408,8 @@ void FxDelay::process(int frames, float** io, float tempo, const DelayModulation
     } else {
         dispatch<false>(frames, io, wob);
     }
-    colourL_.y1 = flush(colourL_.y1);
-    colourR_.y1 = flush(colourR_.y1);
+    colourL_.y1 = dsp::flushSmall(colourL_.y1);
+    colourR_.y1 = dsp::flushSmall(colourR_.y1);
     countZeroWrites(start, frames);
 }
 

@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "dsp/Lifecycle.h"
+#include "dsp/Module.h"
 #include "fx/DelayModulation.h"
-#include "fx/Module.h"
 
 namespace corvane {
 
@@ -22,12 +23,12 @@ class FxDelay : public Module {
     FxDelay& operator=(const FxDelay&) = delete;
 
     // control, while stopped
-    virtual void setSampleRate(double sr);
+    virtual void prepare(double sr, int maxBlock);
     virtual void reset();
     // any thread: 0 type, 1 feedback, 2 rate left, 3 rate right, 6 colour, 7 amount
     virtual void setParameter(int index, float value);
     // audio: io[0], io[1] in place; tempo in BPM; mod may be null (no wobble)
-    virtual void process(int frames, float** io, float tempo, const DelayModulation* mod);
+    virtual void process(int frames, float** io, float tempo, const DelayModulation* mod) noexcept;
     // control, while stopped: whether a delay whose lines and filters are at rest skips
     // silent blocks, moving only its positions on (the default)
     void setIdleSkipping(bool on) { idleSkipping_ = on; }

@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/Random.h"
-#include "fx/Module.h"
+#include "dsp/Lifecycle.h"
+#include "dsp/Module.h"
+#include "dsp/Random.h"
 
 namespace corvane {
 
@@ -29,12 +30,12 @@ class FxReverb : public Module {
     FxReverb& operator=(const FxReverb&) = delete;
 
     // control, while stopped (allocates: the pre-delay ring grows with the rate)
-    virtual void setSampleRate(double sr);
+    virtual void prepare(double sr, int maxBlock);
     virtual void reset();
     // any thread: 0 type, 1 decay, 2 damp, 4 pre-delay, 5 low cut, 8 amount
     virtual void setParameter(int index, float value);
     // audio: io[0], io[1] in place
-    virtual void process(int frames, float** io);
+    virtual void process(int frames, float** io) noexcept;
 
     // control: lets the AVX2/FMA kernels run where the processor has them (the default);
     // false keeps every instance on the baseline SSE2 code

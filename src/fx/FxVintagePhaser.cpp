@@ -4,31 +4,20 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/LfoSine.h"
 #include "dsp/SafeMath.h"
-#include "fx/LfoSine.h"
 #include "fx/Silence.h"
+#include "patch/ParamRanges.h"
 
 namespace corvane {
 
-namespace {
-
-double expRangeD(double v, double low, double high) {
-    return low * std::pow(high / low, v);
-}
-
-float flush(float v) {
-    return std::fabs(v) < 1e-9f ? 0.0f : v;
-}
-
-}  // namespace
-
 FxVintagePhaser::FxVintagePhaser() {
-    setSampleRate(44100.0);
+    prepare(44100.0, dsp::kDefaultMaxBlock);
 }
 
-void FxVintagePhaser::setSampleRate(double sr) {
+void FxVintagePhaser::prepare(double sr, int maxBlock) {
     setModuleSampleRate(sr);
-    chorus_.setSampleRate(sr);
+    chorus_.prepare(sr, maxBlock);
 }
 
 void FxVintagePhaser::reset() {
@@ -42,12 +31,12 @@ void FxVintagePhaser::setParameter(int index, float value) {
     const float v = dsp::unitClamp(value);
     switch (index) {
         case 0: {
-            rate_ = static_cast<float>(expRangeD(v, 0.05, 20.0));
+            rate_ = static_cast<float>(mapped(kPhaserRateHz, static_cast<double>(v)));
             chorus_.setRate(rate_);
             break;
         }
         case 1:
-            freq_ = expRangeD(v, 200.0, 5000.0);
+            freq_ = mapped(kPhaserFreqHz, static_cast<double>(v));
             chorus_.setColour(v);
             break;
         case 2:
@@ -138,11 +127,11 @@ void FxVintagePhaser::runPhaser(int frames, float** io) {
             br[i] = (xr + tapR) * wet + xr * dry;
         }
         for (int s = 0; s < kStages; ++s) {
-            stages_[0][s] = flush(zl[s]);
-            stages_[1][s] = flush(zr[s]);
+            stages_[0][s] = dsp::flushSmall(zl[s]);
+            stages_[1][s] = dsp::flushSmall(zr[s]);
         }
-        lastTap_[0] = flush(tapL);
-        lastTap_[1] = flush(tapR);
+        lastTap_[0] = dsp::flushSmall(tapL);
+        lastTap_[1] = dsp::flushSmall(tapR);
     }
 }
 
@@ -157,7 +146,7 @@ bool FxVintagePhaser::rests(int stages) const {
     return lastTap_[0] == 0.0f && lastTap_[1] == 0.0f;
 }
 
-void FxVintagePhaser::process(int frames, float** io) {
+void FxVintagePhaser::process(int frames, float** io) noexcept {
     if (frames <= 0) return;
     // A phaser at rest leaves a silent block silent; only its sweep moves on.
     rested_ = idleSkipping_ && phaserType_ <= 2 && rests(4 + 2 * phaserType_) &&

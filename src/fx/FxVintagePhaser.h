@@ -3,8 +3,9 @@
 // sine LFO) and four flanger/chorus types run by a CDelay.
 #include <cstdint>
 
+#include "dsp/Lifecycle.h"
+#include "dsp/Module.h"
 #include "fx/CDelay.h"
-#include "fx/Module.h"
 
 namespace corvane {
 
@@ -13,12 +14,12 @@ class FxVintagePhaser : public Module {
     FxVintagePhaser();
 
     // control, while stopped
-    virtual void setSampleRate(double sr);
+    virtual void prepare(double sr, int maxBlock);
     virtual void reset();
     // any thread: 0 rate, 1 freq, 2 feedback, 3 amount, 4 depth, 5 type
     void setParameter(int index, float value);
     // audio: io[0], io[1] in place
-    void process(int frames, float** io);
+    void process(int frames, float** io) noexcept;
     // control, while stopped: whether a phaser at rest skips silent blocks (the default)
     void setIdleSkipping(bool on) { idleSkipping_ = on; }
     // Whether the last block was skipped at rest (diagnostics).

@@ -4,7 +4,7 @@
 // plug-in runs with no editor and does not announce one to the host.
 #include <cstdint>
 
-#include "shell/vst/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace corvane {
 

@@ -24,10 +24,7 @@ VstSynth::VstSynth(vst::HostCallback host) : AudioEffectBase(host, kNumPrograms,
     bankIndex = 0;
     setDefaultControllerMap();
     curProgram = 0;
-    engine.paramSink = &VstSynth::engineParamSink;
-    engine.paramSinkContext = this;
-    engine.noteSink = &VstSynth::engineNoteSink;
-    engine.noteSinkContext = this;
+    engine.client = this;
     if (host) {
         setNumInputs(0);
         setNumOutputs(2);
@@ -53,7 +50,7 @@ VstSynth::VstSynth(vst::HostCallback host) : AudioEffectBase(host, kNumPrograms,
     echoEvents_.numEvents = 1;
     echoEvents_.events[0] = reinterpret_cast<vst::VstEvent*>(&echoEvent_);
     setBlockSize(blockSize);
-    engine.setSampleRate(sampleRate);
+    engine.prepare(sampleRate, blockSize);
 }
 
 VstSynth::~VstSynth() {
@@ -93,7 +90,7 @@ void VstSynth::open() {
 void VstSynth::setSampleRate(float sr) {
     if (!(sr > 0.0f)) return;  // a rate of 0 or NaN would poison every table
     AudioEffectBase::setSampleRate(sr);
-    engine.setSampleRate(sr);
+    engine.prepare(sr, blockSize);
     engine.reset();
     engine.recallPatch();
 }
@@ -110,12 +107,12 @@ void VstSynth::setBlockSize(int32_t frames) {
     dryCapacity_ = frames;
 }
 
-void VstSynth::engineParamSink(void* context, int index, float value) {
-    static_cast<VstSynth*>(context)->setParameter(index, value);
+void VstSynth::programValue(int index, float value) {
+    setParameter(index, value);
 }
 
-void VstSynth::engineNoteSink(void* context, int status, int key, int32_t frame, int velocity) {
-    static_cast<VstSynth*>(context)->placeArpNote(status, key, frame, velocity);
+void VstSynth::arpNote(int status, int key, int32_t frame, int velocity) {
+    placeArpNote(status, key, frame, velocity);
 }
 
 // An arpeggiator note joins the list where the block loop reaches its frame: the loop plays

@@ -6,14 +6,14 @@
 #include <memory>
 
 #include "engine/Harrow.h"
+#include "patch/Slots.h"
+#include "shell/AudioEffectBase.h"
 #include "shell/EditorLink.h"
 #include "shell/NoteEvent.h"
-#include "shell/Slots.h"
-#include "shell/vst/AudioEffectBase.h"
 
 namespace corvane {
 
-class VstSynth : public AudioEffectBase {
+class VstSynth : public AudioEffectBase, private EngineClient {
   public:
     static constexpr int32_t kUniqueId = vst::fourCC('C', 'R', 'V', 'N');
     static constexpr int kNoteListSize = 256;
@@ -107,9 +107,9 @@ class VstSynth : public AudioEffectBase {
     void setDefaultControllerMap();
     void rebuildCcOfParam();
     void controllerEcho(int32_t index, float value);
-    static void engineParamSink(void* context, int index, float value);
-    static void engineNoteSink(void* context, int status, int key, int32_t frame, int velocity);
-    void placeArpNote(int status, int key, int32_t frame, int velocity);  // audio
+    void programValue(int index, float value) override;                       // loader
+    void arpNote(int status, int key, int32_t frame, int velocity) override;  // audio
+    void placeArpNote(int status, int key, int32_t frame, int velocity);      // audio
 
     std::unique_ptr<float[]> dryL_, dryR_;
     int32_t dryCapacity_ = 0;
@@ -118,7 +118,7 @@ class VstSynth : public AudioEffectBase {
     vst::VstEvents echoEvents_{};
     bool guiArpRestartOpen_ = true;  // editor notes may still restart the arpeggiator
     std::unique_ptr<EditorLink> editor_;
-    int32_t blockFrames_ = 0;        // length of the host block being rendered
+    int32_t blockFrames_ = 0;  // length of the host block being rendered
     RenderObserver renderObserver_ = nullptr;
     void* renderObserverContext_ = nullptr;
 };

@@ -196,7 +196,7 @@ int32_t VstSynth::setChunk(void* data, int32_t byteSize, bool isPreset) {
     for (int32_t i = 0; i < count; ++i)
         terminateTexts(engine.patches[i]);
     // After a bank file: the bank's instruments are looked for next to it.
-    applyBankFolder(engine, count);
+    engine.applyBankFolder(count);
     engine.forceReload = 1;
     selectProgramIndexed(field(chunk, kCurrentProgram) & 127);
     return kBankChunkSize;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "shell/BuiltinPatches.h"
-#include "shell/ParamInfo.h"
+#include "patch/BuiltinPatches.h"
+#include "patch/ParamInfo.h"
 #include "shell/VstSynth.h"
 
 namespace corvane {

@@ -227,14 +227,14 @@ TEST(Loader, BankFolderRedirectsTheRestoredPrograms) {
     setProgramFile(h, 1, "C:\\Old\\Place\\", "");
     setProgramFile(h, 2, "", "E:\\Elsewhere\\kit.sfz");
     setProgramFile(h, 3, "C:\\Old\\Place\\", "kit.sfz");
-    applyBankFolder(h, 3);
+    h.applyBankFolder(3);
     EXPECT_EQ(h.bankFolderSet, 0);
     EXPECT_STREQ(h.patches[0].sampleFolder, bankFolder.c_str());
     EXPECT_STREQ(h.patches[1].sampleFolder, "C:\\Old\\Place\\");
     EXPECT_STREQ(h.patches[2].sampleFolder, bankFolder.c_str());
     EXPECT_STREQ(h.patches[2].sampleFile, "kit.sfz");
     EXPECT_STREQ(h.patches[3].sampleFolder, "C:\\Old\\Place\\");  // not part of the bank
-    applyBankFolder(h, 4);  // lowered: nothing more is rewritten
+    h.applyBankFolder(4);  // lowered: nothing more is rewritten
     EXPECT_STREQ(h.patches[3].sampleFolder, "C:\\Old\\Place\\");
     h.forceReload = 1;
     h.selectProgram(2);
@@ -261,6 +261,12 @@ TEST(Loader, LoadWaitsForTheBlockInProgressAndKeepsTheAudioThreadOut) {
         h.selectProgram(7);
         done = true;
     });
+    // The loader announces itself, then waits for the block however long it takes. (A
+    // fixed delay before looking would fail whenever the thread starts late, as it can on
+    // a busy machine.)
+    for (int i = 0; i < 5000 && h.loading.load() != 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(h.loading.load(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_FALSE(done.load());
     EXPECT_EQ(h.loading.load(), 1);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +14,7 @@
 
 #include "EditorHarness.h"
 #include "TestHost.h"
-#include "shell/vst/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace fs = std::filesystem;
 using corvane::testhost::EditorHarness;
@@ -651,6 +652,135 @@ TEST_F(EditorTest, EditingANoteLaneStepChangesTheArpeggiatedNotes) {
     }
     EXPECT_GT(sum, 1.0);          // the pattern plays
     EXPECT_GT(diff, 0.05 * sum);  // and the edited step plays another note
+}
+
+}  // namespace
+
+namespace {
+
+// Names as long as a program name can be: the 128 of them no longer fit the window side by
+// side, and the program menu turns pages instead.
+TEST_F(EditorTest, EveryProgramIsReachableWhenTheNamesAreLong) {
+    for (int i = 0; i < 128; ++i) {
+        plugin_->setProgram(i);
+        char name[32];
+        std::snprintf(name, sizeof name, "A rather long program name #%03d", i + 1);
+        ASSERT_EQ(std::strlen(name), 31u);
+        plugin_->dispatch(vst::effSetProgramName, 0, 0, name);
+    }
+    plugin_->setProgram(0);
+    ASSERT_TRUE(harness_->open());
+    // A page: 64 programs in three columns of 26 rows (276 pixels wide), then the entry
+    // that turns the page.
+    const int thirdColumn = 10 + 2 * 276 + 40;
+    harness_->click(kProgramX, kHeaderY);
+    harness_->click(thirdColumn, itemY(36, 11));  // the 64th program
+    EXPECT_EQ(plugin_->program(), 63);
+    harness_->click(kProgramX, kHeaderY);
+    harness_->click(thirdColumn, itemY(36, 12));  // "Programs 065-128 >>"
+    harness_->click(thirdColumn, itemY(36, 11));  // the last program
+    EXPECT_EQ(plugin_->program(), 127);
+    // The menu opens on the page of the current program.
+    harness_->click(kProgramX, kHeaderY);
+    harness_->click(40, itemY(36, 0));
+    EXPECT_EQ(plugin_->program(), 64);
+    harness_->click(kProgramX, kHeaderY);
+    harness_->click(thirdColumn, itemY(36, 12));  // "<< Programs 001-064"
+    harness_->click(40, itemY(36, 5));
+    EXPECT_EQ(plugin_->program(), 5);
+    EXPECT_EQ(plugin_->programName(), "A rather long program name #006");
+
+    // Short names all fit on one page: the last program sits in the fifth column.
+    plugin_->dispatch(vst::effSetProgramName, 0, 0, const_cast<char*>("Short"));
+    plugin_->setProgram(127);
+    plugin_->dispatch(vst::effSetProgramName, 0, 0, const_cast<char*>("Short"));
+    for (int i = 0; i < 128; ++i) {
+        if (i == 5 || i == 127) continue;
+        plugin_->setProgram(i);
+        plugin_->dispatch(vst::effSetProgramName, 0, 0, const_cast<char*>("Init"));
+    }
+    plugin_->setProgram(0);
+    harness_->click(kProgramX, kHeaderY);
+    // "%03d Short" is the longest item: columns of 24 + 7.2 x 9 pixels.
+    harness_->click(static_cast<int>(10 + 4 * 88.8 + 20), itemY(36, 127 - 4 * 26));
+    EXPECT_EQ(plugin_->program(), 127);
+    EXPECT_EQ(harness_->errors(), 0);
+}
+
+TEST_F(EditorTest, PitchWheelDragBendsTheNoteAndSpringsBack) {
+    // 0: no bend; 1: the wheel held fully up while the note plays; 2: the wheel pushed up
+    // and let go before the note.
+    auto render = [&](int mode, std::vector<float>& left) {
+        ASSERT_TRUE(harness_->open());
+        ASSERT_TRUE(harness_->dropFile(kHandclap));
+        plugin_->edits.clear();
+        if (mode > 0) {
+            harness_->move(22, 581);  // the wheel's handle at rest
+            harness_->press();
+            harness_->move(22, 560);
+            harness_->move(22, 530);  // half the wheel's height up: the whole bend
+            harness_->idle(30);
+            EXPECT_TRUE(near(harness_->pixel(22, 533), 245, 158, 46));  // drawn at the top
+            EXPECT_FALSE(near(harness_->pixel(22, 581), 245, 158, 46));
+            if (mode == 2) {
+                harness_->release();
+                harness_->idle(30);
+                EXPECT_TRUE(near(harness_->pixel(22, 581), 245, 158, 46));  // back
+                EXPECT_FALSE(near(harness_->pixel(22, 533), 245, 158, 46));
+            }
+        }
+        std::vector<float> right;
+        plugin_->render(44100, 512, {}, left, right);  // the wheel settles
+        left.clear();
+        plugin_->render(22050, 512, {{0, {0x90, 60, 100}}}, left, right);
+        if (mode == 1) harness_->release();
+        // The wheel is no host parameter: the host is asked to record nothing.
+        EXPECT_TRUE(plugin_->edits.empty());
+    };
+    auto fresh = [&] {
+        harness_.reset();
+        std::string error;
+        plugin_ = Plugin::load(CORVANE_SO_PATH, &error);
+        ASSERT_TRUE(plugin_) << error;
+        plugin_->start(44100.0, 512);
+        harness_ = std::make_unique<EditorHarness>(*plugin_);
+    };
+    std::vector<float> plain, bent, released;
+    render(0, plain);
+    fresh();
+    render(1, bent);
+    fresh();
+    render(2, released);
+    ASSERT_EQ(plain.size(), bent.size());
+    ASSERT_EQ(plain.size(), released.size());
+    double sum = 0, bentDiff = 0, releasedDiff = 0;
+    for (size_t i = 0; i < plain.size(); ++i) {
+        sum += std::fabs(plain[i]);
+        bentDiff += std::fabs(plain[i] - bent[i]);
+        releasedDiff += std::fabs(plain[i] - released[i]);
+    }
+    EXPECT_GT(sum, 1.0);
+    EXPECT_GT(bentDiff, 0.2 * sum);       // played higher
+    EXPECT_LT(releasedDiff, 1e-3 * sum);  // the wheel went back to the centre
+    EXPECT_EQ(harness_->errors(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Program names are bytes (patch files from other systems carry Latin-1 and worse): one that
+// is not UTF-8 is drawn with replacement characters and the rest of the window still is.
+TEST_F(EditorTest, NamesThatAreNotUtf8LeaveTheWindowDrawn) {
+    ASSERT_TRUE(harness_->open());
+    harness_->move(5, 635);
+    harness_->idle(20);
+    const auto keys = harness_->grab(74, 530, 876, 102);
+    plugin_->dispatch(vst::effSetProgramName, 0, 0, const_cast<char*>("Caf\xE9 \xFF\xC3"));
+    harness_->idle(30);
+    EXPECT_EQ(harness_->grab(74, 530, 876, 102), keys);  // painted after the header
+    EXPECT_TRUE(near(harness_->pixel(480, 74), 33, 37, 41));
+    EXPECT_EQ(harness_->errors(), 0);
 }
 
 }  // namespace

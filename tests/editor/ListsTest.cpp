@@ -6,7 +6,7 @@
 
 #include "editor/Lists.h"
 #include "editor/UriList.h"
-#include "shell/ParamInfo.h"
+#include "patch/ParamInfo.h"
 
 using namespace corvane;
 using namespace corvane::editor;

@@ -25,14 +25,13 @@ float code(int c) {
     return (c + 0.5f) / 128.0f;
 }
 
-class Arp : public EngineTest {
+class Arp : public EngineTest, public EngineClient {
   public:
     void SetUp() override {
         EngineTest::SetUp();
         load({constantLoop()});
-        engine->noteSink = &Arp::collect;
-        engine->noteSinkContext = this;
-        engine->setSampleRate(44100.0f);
+        engine->client = this;
+        engine->prepare(44100.0f, dsp::kDefaultMaxBlock);
         set(114, 0.0f);               // free rate
         set(71, 0.0f);                // 0.1 steps per second: 13781.25 frames per tick
         set(320, 1.0f);               // 32 steps
@@ -46,8 +45,9 @@ class Arp : public EngineTest {
         set(115, 1.0f);
     }
 
-    static void collect(void* context, int status, int key, int32_t frame, int velocity) {
-        static_cast<Arp*>(context)->notes.push_back({status, key, frame, velocity});
+    void programValue(int, float) override {}
+    void arpNote(int status, int key, int32_t frame, int velocity) override {
+        notes.push_back({status, key, frame, velocity});
     }
 
     // Ticks every `ticks` frames exactly: a free rate whose tick length is a whole number
@@ -365,7 +365,7 @@ TEST_F(Arp, SwitchingOffReleasesItsVoicesInMonoModeTooAndResetRestoresTheValues)
         set(kMonoMode, mono);
         set(115, 1.0f);
         syncedTicks();
-        engine->noteSink = nullptr;  // the notes go straight to the voices here
+        engine->client = nullptr;  // the notes go straight to the voices here
         block(1);
         hold(60, 100);
         block(64);
@@ -378,7 +378,7 @@ TEST_F(Arp, SwitchingOffReleasesItsVoicesInMonoModeTooAndResetRestoresTheValues)
                 EXPECT_TRUE(v.released) << "mono " << mono;
             }
         EXPECT_EQ(engine->arpHeld[60], 0);
-        engine->noteSink = &Arp::collect;
+        engine->client = this;
     }
     engine->arpNoteValue = 0.3f;
     engine->arpVelocityValue = 0.9f;

@@ -44,7 +44,7 @@ class EngineTest : public ::testing::Test {
   public:
     void SetUp() override {
         engine = std::make_unique<Harrow>();
-        engine->setSampleRate(static_cast<float>(kRate));
+        engine->prepare(static_cast<float>(kRate), dsp::kDefaultMaxBlock);
         engine->reset();
         // Instant attack, slowest decay to full sustain: a held note plays at (almost
         // exactly) full level; Volume 0.5 gives a master gain of 0.5^2 * 4 = 1.

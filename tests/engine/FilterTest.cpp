@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "dsp/Random.h"
 #include "engine/Filter.h"
-#include "engine/Random.h"
 
 using corvane::Filter;
 using corvane::FilterState;

@@ -46,7 +46,7 @@ double measuredFrequency(Lfo& lfo, double seconds, double tempo = 120.0) {
 // Free rates span 0.1 to 100 Hz; measured over 10 and 200 cycles, within 0.5 %.
 TEST(Lfo, FreeRateRunsFromATenthToAHundredHertz) {
     Lfo lfo(0);
-    lfo.setSampleRate(kFs);
+    lfo.prepare(kFs, dsp::kDefaultMaxBlock);
     lfo.setShape(kSine);
     lfo.setSkew(0.5f);
     lfo.setRate(0.0f);
@@ -61,7 +61,7 @@ TEST(Lfo, FreeRateRunsFromATenthToAHundredHertz) {
 // tempo at the next block, and a modulated rate lasts only until then.
 TEST(Lfo, SyncedRateFollowsTheTempoPerBlock) {
     Lfo lfo(1);
-    lfo.setSampleRate(kFs);
+    lfo.prepare(kFs, dsp::kDefaultMaxBlock);
     lfo.setShape(kSine);
     lfo.setSkew(0.5f);
     lfo.setSync(1.0f);
@@ -89,7 +89,7 @@ TEST(Lfo, SyncedRateFollowsTheTempoPerBlock) {
 // A fade-in of 0.5 s scales the LFO by age / 22050, constant within each sub-block.
 TEST(Lfo, FadeInGrowsLinearlyInSubBlockSteps) {
     Lfo lfo(0);
-    lfo.setSampleRate(kFs);
+    lfo.prepare(kFs, dsp::kDefaultMaxBlock);
     lfo.setFadeIn(static_cast<float>(std::log(51.0) / std::log(1001.0)));  // 0.5 s
     EXPECT_NEAR(lfo.fadeSeconds(), 0.5f, 1e-5f);
     float previous = -1.0f;
@@ -112,7 +112,7 @@ TEST(Lfo, FadeInGrowsLinearlyInSubBlockSteps) {
 TEST(Lfo, TablesByShapeAndSkew) {
     Lfo one(0), two(1);
     for (Lfo* l : {&one, &two}) {
-        l->setSampleRate(kFs);
+        l->prepare(kFs, dsp::kDefaultMaxBlock);
         l->setSkew(0.5f);
         l->setShape(0.0f);
     }
@@ -167,7 +167,7 @@ TEST(Lfo, TablesByShapeAndSkew) {
 // to it (glide frequency 100 kHz); skew 1 glides by 1 - e^(-2 pi / fs) per sub-block.
 TEST(Lfo, SampleAndHoldJumpsAtSkewZeroAndGlidesAtSkewOne) {
     Lfo lfo(2);
-    lfo.setSampleRate(kFs);
+    lfo.prepare(kFs, dsp::kDefaultMaxBlock);
     lfo.setShape(kHold);
     lfo.setSkew(0.0f);
     lfo.setRate(1.0f);  // 100 Hz: a wrap every ~7 sub-blocks

@@ -129,13 +129,12 @@ TEST_F(Output, DcBlockerRemovesDcAndPassesAudio) {
 }
 
 TEST_F(Output, ApplyProgramResendsTheStoredValuesAndRestoresTheEffectOrder) {
-    struct Sink {
+    struct Sink : EngineClient {
         std::vector<std::pair<int, float>> calls;
+        void programValue(int i, float v) override { calls.emplace_back(i, v); }
+        void arpNote(int, int, int32_t, int) override {}
     } sink;
-    engine->paramSink = [](void* ctx, int i, float v) {
-        static_cast<Sink*>(ctx)->calls.emplace_back(i, v);
-    };
-    engine->paramSinkContext = &sink;
+    engine->client = &sink;
     engine->currentPatch().slots[kVolume] = 0.75f;
     for (int i = 0; i < 6; ++i)
         engine->effectOrder[i] = 5 - i;
@@ -150,7 +149,7 @@ TEST_F(Output, ApplyProgramResendsTheStoredValuesAndRestoresTheEffectOrder) {
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(engine->effectOrder[i], i);
 
-    engine->paramSink = nullptr;  // without a sink the engine takes the values itself
+    engine->client = nullptr;  // without a client the engine takes the values itself
     engine->applyProgram();
     EXPECT_EQ(engine->masterGain, 0.75f * 0.75f * 4.0f);
 }

@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "FxTestUtil.h"
+#include "dsp/LfoSine.h"
 #include "fx/FxDelay.h"
-#include "fx/LfoSine.h"
 
 using corvane::DelayModulation;
 using corvane::FxDelay;
@@ -23,7 +23,7 @@ struct Delay {
     FxDelay d;
     explicit Delay(double sr = 44100.0, float type = 0.0f, float feedback = 0.0f, int stepL = 7,
                    int stepR = 7, float colour = 0.5f, float amount = 1.0f) {
-        d.setSampleRate(sr);
+        d.prepare(sr, dsp::kDefaultMaxBlock);
         d.reset();
         d.setParameter(0, type);
         d.setParameter(1, feedback);

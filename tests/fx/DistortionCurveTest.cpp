@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FxTestUtil.h"
-#include "engine/Random.h"
+#include "dsp/Random.h"
 #include "fx/DistortionCurves.h"
 #include "fx/EffectRack.h"
 
@@ -101,7 +101,7 @@ TEST(DistortionCurves, BlockLengthsDoNotShowInTheOutput) {
         for (int way = 0; way < 2; ++way) {
             corvane::Random random;
             corvane::EffectRack rack(random);
-            rack.setSampleRate(44100.0);
+            rack.prepare(44100.0, dsp::kDefaultMaxBlock);
             rack.reset();
             rack.setParameter(97, type / 8.0f + 0.001f);
             rack.setParameter(98, 0.4f);

@@ -6,7 +6,7 @@
 #include <numbers>
 #include <vector>
 
-#include "engine/Random.h"
+#include "dsp/Random.h"
 
 namespace fxtest {
 

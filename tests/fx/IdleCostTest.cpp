@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "FxTestUtil.h"
+#include "dsp/LfoSine.h"
 #include "fx/EffectRack.h"
-#include "fx/LfoSine.h"
 
 using corvane::DelayModulation;
 using corvane::EffectRack;
@@ -56,7 +56,7 @@ class IdleRack {
     // `skipping` off: every block is computed, also where the rack could rest.
     explicit IdleRack(const IdleCase& c, bool skipping = true)
         : rack_(random_), burst_(fxtest::noise(16 * kBlock, 7, 0.5f)) {
-        rack_.setSampleRate(kRate);
+        rack_.prepare(kRate, dsp::kDefaultMaxBlock);
         rack_.reset();
         rack_.setIdleSkipping(skipping);
         static constexpr int kTypeSlot[6] = {97, 101, 106, 79, 85, 91};

@@ -19,7 +19,7 @@ struct Phaser {
     FxVintagePhaser p;
     Phaser(float type, float amount, float feedback = 0.0f, float depth = 0.0f, float freq = 0.5f,
            float rate = 0.5f) {
-        p.setSampleRate(kSr);
+        p.prepare(kSr, dsp::kDefaultMaxBlock);
         p.reset();
         p.setParameter(5, type);
         p.setParameter(0, rate);
@@ -111,7 +111,7 @@ TEST(Chorus, FeedbackIsNegativeForEverySetting) {
             ASSERT_FLOAT_EQ(a.p.chorus().feedback(), -0.95f * v * v);
         }
     }
-    a.p.setSampleRate(48000.0);  // rebuilt lines start from the defaults
+    a.p.prepare(48000.0, dsp::kDefaultMaxBlock);  // rebuilt lines start from the defaults
     EXPECT_FLOAT_EQ(a.p.chorus().feedback(), -0.2375f);
     EXPECT_EQ(a.p.chorus().line(0).capacity(), 2400);
     EXPECT_EQ(a.p.chorus().line(1).capacity(), 2400);

@@ -6,8 +6,9 @@
 #include <numbers>
 
 #include "FxTestUtil.h"
+#include "dsp/Module.h"
+#include "dsp/SafeMath.h"
 #include "fx/EffectRack.h"
-#include "fx/Module.h"
 
 using corvane::DelayModulation;
 using corvane::EffectRack;
@@ -24,7 +25,7 @@ struct Rack {
     EffectRack rack{random};
     DelayModulation mod;
     Rack() {
-        rack.setSampleRate(kSr);
+        rack.prepare(kSr, dsp::kDefaultMaxBlock);
         rack.reset();
     }
     void run(Stereo& s, const int32_t* order = nullptr, int block = 512) {
@@ -291,7 +292,7 @@ TEST(Module, CornersAboveNyquistStayStable) {
         m.highShelfCoefs(f, 3.0f, a1, b0, b1);
         EXPECT_LT(std::fabs(a1), 1.0f) << f;
     }
-    EXPECT_FLOAT_EQ(corvane::expRange(0.5f, 10.0f, 1000.0f), 100.0f);
+    EXPECT_FLOAT_EQ(dsp::expRange(0.5f, 10.0f, 1000.0f), 100.0f);
 }
 
 // Values outside 0..1 (a careless host or a damaged patch) are held to the range, so type

@@ -22,7 +22,7 @@ struct Reverb {
     Random random;
     FxReverb r{random};
     Reverb(float type, float decay, float damp) {
-        r.setSampleRate(kSr);
+        r.prepare(kSr, dsp::kDefaultMaxBlock);
         r.reset();
         r.setParameter(0, type);
         r.setParameter(1, decay);

@@ -17,7 +17,7 @@ struct Reverb {
     FxReverb r{random};
     explicit Reverb(double sr = 44100.0, float type = 0.0f, float decay = 0.0f,
                     float predelay = 0.0f, float amount = 1.0f) {
-        r.setSampleRate(sr);
+        r.prepare(sr, dsp::kDefaultMaxBlock);
         r.reset();
         r.setParameter(0, type);
         r.setParameter(1, decay);

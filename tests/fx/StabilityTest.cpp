@@ -7,8 +7,8 @@
 #include <string>
 
 #include "FxTestUtil.h"
+#include "dsp/LfoSine.h"
 #include "fx/EffectRack.h"
-#include "fx/LfoSine.h"
 
 using corvane::DelayModulation;
 using corvane::EffectRack;
@@ -104,7 +104,7 @@ TEST(Stability, EveryEffectTypeStaysFiniteAndBounded) {
     for (double sr : {22050.0, 44100.0, 96000.0, 192000.0}) {
         Random random;
         EffectRack rack(random);
-        rack.setSampleRate(sr);
+        rack.prepare(sr, dsp::kDefaultMaxBlock);
         for (int effect = 0; effect < 6; ++effect) {
             for (int type = 0; type < typeCount[effect]; ++type) {
                 for (int variant = 0; variant < 2; ++variant) {
@@ -128,7 +128,7 @@ TEST(Stability, EveryEffectTypeStaysFiniteAndBounded) {
 TEST(Stability, WholeRackForAMinute) {
     Random random;
     EffectRack rack(random);
-    rack.setSampleRate(44100.0);
+    rack.prepare(44100.0, dsp::kDefaultMaxBlock);
     rack.reset();
     setExtremes(rack, 1);
     rack.setParameter(97, 1.0f);         // LP+Clip
@@ -146,7 +146,7 @@ TEST(Stability, WholeRackForAMinute) {
 TEST(Allocation, ProcessAllocatesNothing) {
     Random random;
     EffectRack rack(random);
-    rack.setSampleRate(48000.0);
+    rack.prepare(48000.0, dsp::kDefaultMaxBlock);
     rack.reset();
     setExtremes(rack, 1);
     for (int slot : kOnSlot)

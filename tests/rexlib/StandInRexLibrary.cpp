@@ -16,11 +16,13 @@
 // Slice i renders the constant (i + 1) / 128 on the left and -(i + 1) / 256 on the right.
 // Each call is appended to the file named by CORVANE_REX_LOG, when that is set. Build-time
 // switches: REXSTUB_VERSION (major*1000000 + minor*1000 + revision, default 1.1.1),
-// REXSTUB_NO_VERSION (no REXGetLibraryVersion), REXSTUB_INCOMPLETE (no
-// REXSetPreviewTempo), REXSTUB_OPEN_FAILS (Open answers false), REXSTUB_NEEDS_DEPENDENCY
-// (linked against a library of its own that the tests do not provide).
-#include <dlfcn.h>
-
+// REXSTUB_NO_VERSION (no version at all), REXSTUB_INCOMPLETE (no REXSetPreviewTempo),
+// REXSTUB_OPEN_FAILS (Open answers false), REXSTUB_NEEDS_DEPENDENCY (linked against a
+// library of its own that the tests do not provide).
+//
+// The version: on Linux REXGetLibraryVersion reports it. A Windows DLL carries it in its
+// version resource (StandInRexLibrary.rc, linked in by the build) and exports no such
+// function, so a loader that asked the library instead of the file would find none.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +33,11 @@
 #include <string>
 #include <utility>
 
+#if defined(_WIN32)
+#define EXPORT extern "C" __declspec(dllexport)
+#else
 #define EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 #ifndef REXSTUB_VERSION
 #define REXSTUB_VERSION 1001001
@@ -54,11 +60,15 @@ struct Loop {
 
 std::set<Loop*> gLoops;
 
+}  // namespace
+
+// The file name this library was loaded from, without its folder (StandInName*.cpp).
+std::string standInFileName();
+
+namespace {
+
 std::string libraryName() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&libraryName), &info) == 0 || !info.dli_fname) return "?";
-    const char* slash = std::strrchr(info.dli_fname, '/');
-    return slash ? slash + 1 : info.dli_fname;
+    return standInFileName();
 }
 
 void log(const std::string& line) {
@@ -140,7 +150,7 @@ std::string str(int64_t v) {
 
 }  // namespace
 
-#ifndef REXSTUB_NO_VERSION
+#if !defined(REXSTUB_NO_VERSION) && !defined(_WIN32)
 EXPORT void REXGetLibraryVersion(int32_t* major, int32_t* minor, int32_t* revision) {
     log("REXGetLibraryVersion");
     *major = REXSTUB_VERSION / 1000000;

@@ -8,9 +8,9 @@
 #include <numbers>
 #include <vector>
 
-#include "engine/Random.h"
+#include "dsp/Random.h"
 #include "fx/EffectRack.h"
-#include "shell/ParamInfo.h"
+#include "patch/ParamInfo.h"
 
 namespace corvane {
 namespace {
@@ -22,7 +22,7 @@ constexpr double kSr = 44100.0;
 double gainAt(int type, float colour, double hz) {
     Random random;
     EffectRack rack(random);
-    rack.setSampleRate(kSr);
+    rack.prepare(kSr, dsp::kDefaultMaxBlock);
     rack.reset();
     rack.setParameter(97, type / 8.0f);
     rack.setParameter(98, colour);

@@ -9,7 +9,7 @@
 
 #include "FakeHost.h"
 #include "content/SampleMap.h"
-#include "shell/BuiltinPatches.h"
+#include "patch/BuiltinPatches.h"
 
 using corvane::PatchRecord;
 using namespace corvane::test;
@@ -138,13 +138,14 @@ TEST(ArpPresets, EveryPresetPlaysSomething) {
 }
 
 namespace {
-struct CountingSink {
+struct CountingSink : corvane::EngineClient {
+    explicit CountingSink(corvane::VstSynth* s) : synth(s) {}
     corvane::VstSynth* synth;
     int noteOns = 0;
-    static void note(void* context, int status, int key, int32_t frame, int velocity) {
-        auto* self = static_cast<CountingSink*>(context);
-        if (status == 0x90 && velocity > 0) ++self->noteOns;
-        self->synth->appendNote(status, key, frame, velocity);
+    void programValue(int index, float value) override { synth->setParameter(index, value); }
+    void arpNote(int status, int key, int32_t frame, int velocity) override {
+        if (status == 0x90 && velocity > 0) ++noteOns;
+        synth->appendNote(status, key, frame, velocity);
     }
 };
 }  // namespace
@@ -167,8 +168,7 @@ TEST(ArpPresets, EveryPresetIsHeardOnAHeldChord) {
         z->sampleRate = 44100.0;
         z->gain = 1.0f;
         CountingSink sink{s.get()};
-        s->engine.noteSink = &CountingSink::note;
-        s->engine.noteSinkContext = &sink;
+        s->engine.client = &sink;
         s->engine.recallPatch();  // the init patch's envelopes and volume
         s->setParameter(115, 1.0f);
         s->applyArpPattern(k);

@@ -12,17 +12,27 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "FxFile.h"
 #include "MidiFile.h"
 #include "TestHost.h"
-#include "engine/Random.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Uniform integers 0..32767: the high bits of a 32-bit linear congruential generator.
+class NoiseSource {
+  public:
+    explicit NoiseSource(uint32_t seed) : engine_(seed) {}
+    int next() { return static_cast<int>((engine_() >> 16) & 0x7FFF); }
+
+  private:
+    std::linear_congruential_engine<uint32_t, 1103515245u, 12345u, 0u> engine_;
+};
 
 constexpr int kRate = 44100;
 constexpr double kPi = 3.14159265358979323846;
@@ -49,7 +59,7 @@ void fadeOut(std::vector<float>& s, int frames) {
 
 // Plucked string: a noise burst circulating in a delay line with a gentle low-pass.
 std::vector<float> pluck(int key, double seconds, uint32_t seed) {
-    corvane::Random random(seed);
+    NoiseSource random(seed);
     const double hz = keyHz(key);
     const double period = kRate / hz;
     const int length = static_cast<int>(period);
@@ -113,7 +123,7 @@ std::vector<float> kick() {
 }
 
 std::vector<float> snare(uint32_t seed) {
-    corvane::Random random(seed);
+    NoiseSource random(seed);
     std::vector<float> out(static_cast<size_t>(0.35 * kRate));
     double low = 0.0;
     for (size_t i = 0; i < out.size(); ++i) {
@@ -129,7 +139,7 @@ std::vector<float> snare(uint32_t seed) {
 }
 
 std::vector<float> hat(uint32_t seed) {
-    corvane::Random random(seed);
+    NoiseSource random(seed);
     std::vector<float> out(static_cast<size_t>(0.12 * kRate));
     double previous = 0.0;
     for (size_t i = 0; i < out.size(); ++i) {
@@ -286,6 +296,7 @@ const SlotValue kDemoSlots[] = {
     {28, 0.62f},   // Filter Cutoff
     {29, 0.35f},   // Filter Resonance
     {30, 0.65f},   // Filter Env Amt
+    {126, 1.0f},   // Filter Type: low-pass (the init patch leaves the filter off)
     {34, 0.35f},   // LFO 1 Rate
     {43, 0.2f},    // LFO 2 Rate
     {52, 0.55f},   // LFO 3 Rate
@@ -332,6 +343,9 @@ std::vector<SlotValue> arpDemoSlots() {
     slots.push_back({72, (-6 + 31.5f) / 62.0f});  // rests 6 ticks early
     slots.push_back({73, 0.58f});                 // swing
     slots.push_back({21, 0.3f});                  // a shorter release for the runs
+    // The filter stays off here: its sweeps would make some steps of the run much quieter
+    // than others.
+    slots.push_back({126, 0.0f});
     return slots;
 }
 

@@ -8,12 +8,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ContentCheck.h"
 #include "FxFile.h"
 #include "MidiFile.h"
+#include "StderrCapture.h"
 #include "TestHost.h"
 #include "WavOut.h"
 #include "platform/Process.h"
@@ -41,6 +45,10 @@ constexpr size_t kProgramChunkSize = kChunkHeader + 12780;
 constexpr size_t kMaxFolder = 253;
 constexpr size_t kMaxFile = 217;
 constexpr double kMaxSeconds = 6.0 * 3600.0;
+// The plug-in reads this much of an SFZ file.
+constexpr size_t kMaxSfzBytes = 1000000;
+// Exit status when the content did not load or the render is silent.
+constexpr int kContentStatus = 3;
 
 const char* const kUsage =
     "usage: corvane-render [options]\n"
@@ -50,8 +58,12 @@ const char* const kUsage =
     "  --program FILE.fxp      load a program file\n"
     "  --bank FILE.fxb         load a bank file\n"
     "  --select N              select program N (after --bank)\n"
-    "  --set NAME=VALUE        set a parameter (slot number or exact name) to 0..1; repeatable\n"
-    "  --list-params           print the parameters with their display texts\n"
+    "  --set NAME=VALUE        set a parameter or stored slot (number or exact name; a name\n"
+    "                          several slots share takes #SLOT, e.g. Reserved#39); host\n"
+    "                          parameters take 0..1, the slots past them their stored value\n"
+    "                          (Filter Type=1 is the low-pass); repeatable\n"
+    "  --list-params           print the host parameters with their display texts\n"
+    "  --all                   with --list-params: every stored slot\n"
     "  --midi FILE.mid         the Standard MIDI File to play (formats 0 and 1)\n"
     "  --tempo BPM             play at this tempo instead of the file's tempo map\n"
     "  --out FILE.wav          output file (default: out.wav)\n"
@@ -61,7 +73,9 @@ const char* const kUsage =
     "  --tail SECONDS          time rendered after the last event (default 2)\n"
     "  --save-program FILE     write the current program as .fxp after loading\n"
     "  --save-bank FILE        write the bank as .fxb after loading\n"
-    "  --quiet                 no progress bar and no summary line\n";
+    "  --allow-silence         go on when the instrument did not load completely, and accept\n"
+    "                          a silent render (otherwise both end with exit status 3)\n"
+    "  --quiet                 no progress bar, no summary line, no report of what was loaded\n";
 
 struct Options {
     bool demo = false;
@@ -72,6 +86,8 @@ struct Options {
     int select = -1;
     std::vector<std::string> sets;
     bool listParams = false;
+    bool allParams = false;
+    bool allowSilence = false;
     std::string midi;
     double tempo = 0.0;
     std::string out;
@@ -153,6 +169,10 @@ Options parseOptions(int argc, char** argv) {
             o.sets.push_back(value());
         } else if (a == "--list-params") {
             o.listParams = true;
+        } else if (a == "--all") {
+            o.allParams = true;
+        } else if (a == "--allow-silence") {
+            o.allowSilence = true;
         } else if (a == "--midi") {
             o.midi = value();
         } else if (a == "--tempo") {
@@ -186,6 +206,7 @@ Options parseOptions(int argc, char** argv) {
         }
     }
     if (o.select >= 0 && o.bank.empty()) fail("--select needs --bank", 2);
+    if (o.allParams && !o.listParams) fail("--all goes with --list-params", 2);
     // Without anything to load, play or save, the tool renders the bundled demo (output
     // options such as --out, --format, --rate or --quiet still apply).
     const bool nothingAsked = o.midi.empty() && !o.listParams && o.saveProgram.empty() &&
@@ -291,49 +312,173 @@ void loadInstrument(Plugin& p, const std::string& path) {
     p.setChunk(chunk.data(), chunk.size(), true);
 }
 
-void applySetting(Plugin& p, const std::string& setting) {
+// ----- parameters -----
+
+// The slots a host can set and read: the host parameters, and for Corvane every slot its
+// programs store (its program chunk's header counts them; they answer to the parameter
+// calls by number past the host parameters).
+struct ParamTable {
+    int hostCount = 0;
+    std::vector<std::string> names;   // as the plug-in names them
+    std::vector<std::string> unique;  // shared names made unique with "#SLOT"
+};
+
+ParamTable paramTable(Plugin& p) {
+    ParamTable t;
+    t.hostCount = std::max<int32_t>(p.effect()->numParams, 0);
+    int count = t.hostCount;
+    if (p.effect()->uniqueID == kCorvaneId) {
+        const std::vector<uint8_t> chunk = p.getChunk(true);
+        if (chunk.size() >= kProgramChunkSize) {
+            const int32_t stored = static_cast<int32_t>(
+                chunk[0] | (chunk[1] << 8) | (chunk[2] << 16) | (uint32_t{chunk[3]} << 24));
+            if (stored > count && stored <= 4096) count = stored;
+        }
+    }
+    for (int i = 0; i < count; ++i)
+        t.names.push_back(p.paramName(i));
+    t.unique = uniqueParamNames(t.names);
+    return t;
+}
+
+// Applies one --set; returns the slot it set.
+int applySetting(Plugin& p, const ParamTable& table, const std::string& setting) {
     const size_t eq = setting.rfind('=');
     if (eq == std::string::npos || eq == 0)
         fail("--set needs NAME=VALUE, got '" + setting + "'", 2);
     const std::string key = setting.substr(0, eq);
     const std::string valueText = setting.substr(eq + 1);
-    const int32_t count = p.effect()->numParams;
-    int32_t index = -1;
-    if (std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        index = key.size() <= 6 ? std::atoi(key.c_str()) : count;
-        if (index >= count)
-            fail("parameter " + key + " does not exist (the plug-in has " + std::to_string(count) +
-                 ", numbered 0.." + std::to_string(count - 1) + ")");
-    } else {
-        for (int32_t i = 0; i < count && index < 0; ++i)
-            if (p.paramName(i) == key) index = i;
-        if (index < 0) fail("no parameter is named '" + key + "' (see --list-params)");
-    }
+    std::string error;
+    const int index = findParam(table.names, table.unique, key, error);
+    if (index < 0) fail(error);
     char* end = nullptr;
     const double v = std::strtod(valueText.c_str(), &end);
+    const bool host = index < table.hostCount;
     if (valueText.empty() || *end != 0 || !std::isfinite(v))
-        fail("--set " + key + " needs a number 0..1, got '" + valueText + "'", 2);
-    if (v < 0.0 || v > 1.0)
+        fail("--set " + key + " needs a number" + (host ? " 0..1" : "") + ", got '" + valueText +
+                 "'",
+             2);
+    // Host parameters are normalised; the stored slots past them keep their own values
+    // (switch positions, type and source numbers), which the plug-in holds to their range.
+    if (host && (v < 0.0 || v > 1.0))
         fail("--set " + key + ": the value " + valueText + " lies outside 0..1", 2);
+    if (!host && std::fabs(v) > 1e6)
+        fail("--set " + key + ": the value " + valueText + " is out of any slot's range", 2);
     p.setParameter(index, static_cast<float>(v));
+    return index;
 }
 
-void listParams(Plugin& p) {
-    const int32_t count = p.effect()->numParams;
-    for (int32_t i = 0; i < count; ++i) {
-        std::string shown = p.paramDisplay(i);
-        const std::string label = p.paramLabel(i);
-        if (!label.empty()) shown += " " + label;
-        std::printf("%3d  %-20s %-14s (%.6g)\n", i, p.paramName(i).c_str(), shown.c_str(),
-                    p.getParameter(i));
+std::string displayOf(Plugin& p, int index) {
+    std::string shown = p.paramDisplay(index);
+    const std::string label = p.paramLabel(index);
+    if (!label.empty()) shown += " " + label;
+    return shown;
+}
+
+void listParams(Plugin& p, const ParamTable& table, bool all) {
+    const int count = all ? static_cast<int>(table.names.size()) : table.hostCount;
+    for (int i = 0; i < count; ++i)
+        std::printf("%3d  %-20s  %-14s (%.6g)\n", i, table.unique[i].c_str(),
+                    displayOf(p, i).c_str(), p.getParameter(i));
+}
+
+// ----- what was loaded -----
+
+// The plug-in's console lines, shown again with this system's path separators, and the
+// problems found while loading: the plug-in's error lines and the tool's own findings.
+class LoadReport {
+  public:
+    explicit LoadReport(std::FILE* console) : console_(console) {}
+
+    void absorb(const std::string& captured) {
+        for (std::string line : splitLines(captured)) {
+            line = withOsSeparators(line);
+            std::fprintf(console_, "%s\n", line.c_str());
+            if (isErrorLine(line)) problems_.push_back(line);
+        }
     }
+    void finding(const std::string& text) {
+        std::fprintf(console_, "corvane-render: %s\n", text.c_str());
+        problems_.push_back(text);
+    }
+    bool mentions(const std::string& part) const {
+        for (const std::string& p : problems_)
+            if (p.find(part) != std::string::npos) return true;
+        return false;
+    }
+    size_t count() const { return problems_.size(); }
+    std::FILE* console() const { return console_; }
+
+  private:
+    std::FILE* console_;
+    std::vector<std::string> problems_;
+};
+
+// The instrument the current program names: its stored folder and file name.
+struct InstrumentRef {
+    std::string folder, file;
+    bool empty() const { return file.empty(); }
+};
+
+std::string chunkText(const std::vector<uint8_t>& chunk, size_t offset, size_t field) {
+    const char* text = reinterpret_cast<const char*>(chunk.data() + offset);
+    return std::string(text, strnlen(text, field));
+}
+
+InstrumentRef programInstrument(Plugin& p) {
+    const std::vector<uint8_t> chunk = p.getChunk(true);
+    if (chunk.size() < kProgramChunkSize) return {};
+    return {chunkText(chunk, kFolderOffset, kFolderField),
+            chunkText(chunk, kFileOffset, kFileField)};
+}
+
+std::string upperCase(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Looks at the instrument file the way the plug-in reads it, for what plays nothing without
+// the plug-in saying so. Answers the number of regions of an SFZ file, -1 for anything else.
+int inspectInstrument(const InstrumentRef& ref, LoadReport& report) {
+    if (ref.empty()) return -1;
+    const std::string path = osPathOf(ref.folder, ref.file);
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        // Not where the program says: the plug-in may have found it in a folder nearby, or
+        // said that it did not.
+        if (report.mentions("(" + ref.file + ")"))
+            report.finding("the program's instrument " + path +
+                           " is missing (not there, nor in the folders around it)");
+        return -1;
+    }
+    if (upperCase(ref.file).find(".SFZ") == std::string::npos) return -1;
+    std::ifstream in(path, std::ios::binary);
+    std::string text(kMaxSfzBytes, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    const SfzSummary sfz = summariseSfz(text);
+    if (sfz.regions == 0)
+        report.finding(path +
+                       " has no <region>: nothing to play (only <region> headers make zones; "
+                       "<group>, <global>, <control> and #include are not read)");
+    for (const SfzSummary::Unreadable& u : sfz.unreadable) {
+        const std::string where =
+            path + ", region " + std::to_string(u.region) + ": sample " + u.sample;
+        if (u.extension.empty())
+            report.finding(where + " has no file extension; only WAV samples are read");
+        else
+            report.finding(where + " is " + u.extension +
+                           ", which is not read; only WAV samples are");
+    }
+    return sfz.regions;
 }
 
 // ----- rendering -----
 
 class Progress {
   public:
-    explicit Progress(bool show) : show_(show) {}
+    Progress(bool show, std::FILE* out) : show_(show), out_(out) {}
     void update(double fraction) {
         if (!show_) return;
         const int percent = static_cast<int>(fraction * 100.0);
@@ -341,16 +486,17 @@ class Progress {
         last_ = percent;
         const int width = 40;
         const int filled = percent * width / 100;
-        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled,
-                     "########################################", width - filled, "", percent);
-        std::fflush(stderr);
+        std::fprintf(out_, "\r[%.*s%*s] %3d%%", filled, "########################################",
+                     width - filled, "", percent);
+        std::fflush(out_);
     }
     void finish() {
-        if (show_ && last_ >= 0) std::fputs("\r\033[K", stderr);
+        if (show_ && last_ >= 0) std::fputs("\r\033[K", out_);
     }
 
   private:
     bool show_;
+    std::FILE* out_;
     int last_ = -1;
 };
 
@@ -358,9 +504,10 @@ struct RenderResult {
     int64_t frames = 0;
     double seconds = 0.0;
     float peak = 0.0f;
+    int64_t beyondFullScale = 0;  // samples past -1..1, which a PCM file clips
 };
 
-RenderResult render(Plugin& p, const MidiSong& song, const Options& o) {
+RenderResult render(Plugin& p, const MidiSong& song, const Options& o, Progress& progress) {
     const int64_t total =
         static_cast<int64_t>(std::ceil((song.endSeconds + o.tail) * o.rate - 1e-6));
     if (total > static_cast<int64_t>(kMaxSeconds * o.rate))
@@ -391,7 +538,6 @@ RenderResult render(Plugin& p, const MidiSong& song, const Options& o) {
     for (size_t i = 0; i < song.events.size(); ++i)
         frames[i] = static_cast<int64_t>(std::floor(song.events[i].seconds * o.rate + 0.5));
 
-    Progress progress(!o.quiet && corvane::platform::stderrIsTerminal());
     RenderResult result;
     size_t next = 0;
     p.samplePos = 0;
@@ -423,7 +569,9 @@ RenderResult render(Plugin& p, const MidiSong& song, const Options& o) {
         for (int32_t i = 0; i < n; ++i) {
             interleaved[2 * i] = left[i];
             interleaved[2 * i + 1] = right[i];
-            result.peak = std::max(result.peak, std::max(std::fabs(left[i]), std::fabs(right[i])));
+            const float l = std::fabs(left[i]), r = std::fabs(right[i]);
+            result.peak = std::max(result.peak, std::max(l, r));
+            result.beyondFullScale += (l > 1.0f) + (r > 1.0f);
         }
         if (!file->write(interleaved.data(), n)) fail("cannot write " + o.out + " (disk full?)");
         result.frames += n;
@@ -435,8 +583,23 @@ RenderResult render(Plugin& p, const MidiSong& song, const Options& o) {
     return result;
 }
 
+// Ends the run when loading went wrong, unless the user opted out.
+void judgeLoading(const LoadReport& report, const Options& o) {
+    if (report.count() == 0) return;
+    if (o.allowSilence) {
+        std::fprintf(report.console(),
+                     "corvane-render: going on despite the problems above (--allow-silence)\n");
+        return;
+    }
+    fail(
+        "the instrument did not load completely (see above); stopping before anything is "
+        "listed, saved or rendered (--allow-silence goes on anyway)",
+        kContentStatus);
+}
+
 int run(int argc, char** argv) {
     const Options o = parseOptions(argc, argv);
+    const bool terminal = corvane::platform::stderrIsTerminal();
 
     // Read the song before loading anything, so that a bad file fails fast.
     MidiSong song;
@@ -456,8 +619,20 @@ int run(int argc, char** argv) {
     if (!plugin) fail(error.empty() ? "cannot load " + pluginPath : error);
     Plugin& p = *plugin;
     if (p.effect()->numOutputs < 1) fail(pluginPath + " has no audio outputs");
+    const bool corvane = p.effect()->uniqueID == kCorvaneId;
+
+    // Corvane reports loading problems as console lines; they are read back after each
+    // step. Other plug-ins' output passes through untouched.
+    std::optional<StderrCapture> capture;
+    if (corvane) capture.emplace();
+    LoadReport report(capture ? capture->console() : stderr);
+    auto collect = [&] {
+        if (capture) report.absorb(capture->take());
+    };
+
     p.start(o.rate, o.block);
     p.tempo = song.tempo.empty() ? 120.0 : song.tempo.front().bpm;
+    collect();
 
     if (!o.bank.empty()) loadFxFile(p, o.bank, true);
     if (o.select >= 0) {
@@ -469,17 +644,61 @@ int run(int argc, char** argv) {
     }
     if (!o.program.empty()) loadFxFile(p, o.program, false);
     if (!o.instrument.empty()) loadInstrument(p, o.instrument);
-    for (const std::string& s : o.sets)
-        applySetting(p, s);
-    if (o.listParams) listParams(p);
-    if (!o.saveProgram.empty()) saveFxFile(p, o.saveProgram, false);
-    if (!o.saveBank.empty()) saveFxFile(p, o.saveBank, true);
-    if (o.midi.empty()) return 0;
+    collect();
+    const InstrumentRef instrument = corvane ? programInstrument(p) : InstrumentRef{};
+    const int regions = inspectInstrument(instrument, report);
+    judgeLoading(report, o);
+
+    // Without a song the tool says what it did, unless it printed a list already.
+    const bool tell = o.midi.empty() && !o.quiet && !o.listParams;
+    if (tell && !o.instrument.empty()) {
+        std::printf("loaded %s", osPathOf(instrument.folder, instrument.file).c_str());
+        if (regions >= 0) std::printf(" (%d region%s)", regions, regions == 1 ? "" : "s");
+        std::printf(" into program %d \"%s\"\n", p.program(), p.programName().c_str());
+    }
+
+    const ParamTable table = o.sets.empty() && !o.listParams ? ParamTable{} : paramTable(p);
+    for (const std::string& s : o.sets) {
+        const int slot = applySetting(p, table, s);
+        if (tell)
+            std::printf("set %d %s to %g (%s)\n", slot, table.unique[slot].c_str(),
+                        p.getParameter(slot), displayOf(p, slot).c_str());
+    }
+    if (o.listParams) listParams(p, table, o.allParams);
+    if (!o.saveProgram.empty()) {
+        saveFxFile(p, o.saveProgram, false);
+        if (tell)
+            std::printf("saved program \"%s\" to %s\n", p.programName().c_str(),
+                        o.saveProgram.c_str());
+    }
+    if (!o.saveBank.empty()) {
+        saveFxFile(p, o.saveBank, true);
+        if (tell)
+            std::printf("saved the bank of %d programs to %s\n", p.effect()->numPrograms,
+                        o.saveBank.c_str());
+    }
+    if (o.midi.empty()) {
+        if (tell && o.saveProgram.empty() && o.saveBank.empty())
+            std::printf(
+                "nothing was played or saved: --midi FILE.mid plays a song, "
+                "--save-program FILE.fxp keeps the program\n");
+        return 0;
+    }
+
+    if (corvane && instrument.empty() && !o.allowSilence)
+        fail(
+            "nothing to play: the program names no instrument (--instrument FILE.sfz or "
+            "--program FILE.fxp loads one; --allow-silence renders anyway)",
+            kContentStatus);
 
     const auto start = std::chrono::steady_clock::now();
-    const RenderResult r = render(p, song, o);
+    Progress progress(!o.quiet && terminal, report.console());
+    const RenderResult r = render(p, song, o, progress);
     const double took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Program changes in the song load instruments too.
+    const size_t problemsBefore = report.count();
+    collect();
     if (!o.quiet) {
         char peak[32];
         if (r.peak > 0.0f)
@@ -488,7 +707,23 @@ int run(int argc, char** argv) {
             std::snprintf(peak, sizeof peak, "-inf dBFS (silent)");
         std::printf("rendered %.1f s of audio in %.2f s (%.0fx realtime), peak %s -> %s\n",
                     r.seconds, took, took > 0.0 ? r.seconds / took : 0.0, peak, o.out.c_str());
+        std::fflush(stdout);
     }
+    if (r.beyondFullScale > 0 && o.format != SampleFormat::Float32)
+        std::fprintf(report.console(),
+                     "corvane-render: warning: %lld of %lld samples lay beyond full scale "
+                     "(peak %+.1f dBFS) and were clipped in the %s-bit file; lower the "
+                     "Volume or use --format float\n",
+                     static_cast<long long>(r.beyondFullScale),
+                     static_cast<long long>(2 * r.frames), 20.0 * std::log10(r.peak),
+                     o.format == SampleFormat::Pcm16 ? "16" : "24");
+    if (o.allowSilence) return 0;
+    if (report.count() > problemsBefore)
+        fail("an instrument the song selected did not load completely (see above)", kContentStatus);
+    if (!(r.peak > 0.0f))
+        fail("the output is silent: no note of the song made a sound (" + o.out +
+                 " was written; --allow-silence accepts a silent render)",
+             kContentStatus);
     return 0;
 }
 

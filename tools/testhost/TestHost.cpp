@@ -34,16 +34,32 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, std::string* error
         if (error) *error = path + " has no VST 2.4 entry function";
         return nullptr;
     }
-    tCreating = p.get();
-    vst::AEffect* e = entry(&Plugin::callback);
-    tCreating = nullptr;
-    if (!e || e->magic != vst::kEffectMagic) {
+    if (!p->instantiate(entry)) {
         if (error) *error = path + " did not create a plug-in";
         return nullptr;
     }
-    p->effect_ = e;
-    e->user = p.get();
     return p;
+}
+
+std::unique_ptr<Plugin> Plugin::create(vst::PluginEntryProc entry, std::string* error,
+                                       const HostOptions& options) {
+    std::unique_ptr<Plugin> p(new Plugin());
+    p->options_ = options;
+    if (!entry || !p->instantiate(entry)) {
+        if (error) *error = "the entry function did not create a plug-in";
+        return nullptr;
+    }
+    return p;
+}
+
+bool Plugin::instantiate(vst::PluginEntryProc entry) {
+    tCreating = this;
+    vst::AEffect* e = entry(&Plugin::callback);
+    tCreating = nullptr;
+    if (!e || e->magic != vst::kEffectMagic) return false;
+    effect_ = e;
+    e->user = this;
+    return true;
 }
 
 Plugin::~Plugin() {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/vst/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace corvane::testhost {
 
@@ -31,6 +31,10 @@ class Plugin {
     // Loads the library and creates an instance; null with *error set on failure.
     static std::unique_ptr<Plugin> load(const std::string& path, std::string* error,
                                         const HostOptions& options = {});
+    // Creates an instance through an entry function linked into this program (a plug-in
+    // built into a test, so that the test reaches its insides); null with *error set.
+    static std::unique_ptr<Plugin> create(vst::PluginEntryProc entry, std::string* error,
+                                          const HostOptions& options = {});
 
     vst::AEffect* effect() { return effect_; }
     intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
@@ -94,6 +98,7 @@ class Plugin {
 
   private:
     Plugin() = default;
+    bool instantiate(vst::PluginEntryProc entry);
     static intptr_t callback(vst::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
                              void* ptr, float opt);
     intptr_t answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);

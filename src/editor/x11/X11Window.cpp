@@ -1,6 +1,7 @@
 #include "editor/x11/X11Window.h"
 
 #include "editor/UriList.h"
+#include "net/News.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -72,7 +73,7 @@ class CairoCanvas final : public Canvas {
         if (align == Align::center) x -= w / 2;
         if (align == Align::right) x -= w;
         cairo_move_to(cr_, x, y);
-        cairo_show_text(cr_, s);
+        cairo_show_text(cr_, utf8(s).c_str());
     }
     double textWidth(const char* s, double size, bool bold) override {
         font(size, bold);
@@ -94,9 +95,12 @@ class CairoCanvas final : public Canvas {
     }
     double extent(const char* s) {
         cairo_text_extents_t e;
-        cairo_text_extents(cr_, s, &e);
+        cairo_text_extents(cr_, utf8(s).c_str(), &e);
         return e.x_advance;
     }
+    // Names and paths are bytes; text that is not UTF-8 would put the cairo context in an
+    // error state that stops all further drawing, so invalid bytes become U+FFFD first.
+    static std::string utf8(const char* s) { return net::toDisplayText(s ? s : ""); }
     cairo_t* cr_;
 };
 

@@ -5,7 +5,7 @@
 //                  quarter notes at the block's start on the other frames.
 #include <cstring>
 
-#include "shell/vst/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace {
 

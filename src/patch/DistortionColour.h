@@ -1,6 +1,7 @@
 #pragma once
 // The colour filter of the nine distortion types, read by the effect and by the parameter
 // display alike, so that the text shows the corner the filter runs at.
+#include "dsp/SafeMath.h"
 
 namespace corvane {
 
@@ -19,6 +20,9 @@ inline constexpr DistortionColourRange kDistortionColour[9] = {
 
 // Any thread: the corner in Hz of the colour filter of `type` (held to 0..8) at colour
 // 0..1, computed exactly as the effect computes it.
-float distortionColourHz(int type, float colour);
+inline float distortionColourHz(int type, float colour) {
+    const DistortionColourRange& r = kDistortionColour[dsp::safeClamp(type, 0, 8)];
+    return dsp::expRange(dsp::unitClamp(colour), r.low, r.high);
+}
 
 }  // namespace corvane

@@ -1,4 +1,4 @@
-#include "shell/vst/AudioEffectBase.h"
+#include "shell/AudioEffectBase.h"
 
 #include "platform/FpEnvironment.h"
 #include "shell/Text.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/PatchRecord.h"
+#include "patch/PatchRecord.h"
 
 namespace corvane {
 

@@ -3,9 +3,6 @@
 
 namespace corvane {
 
-// expRange(v, low, high) = low * (high / low)^v: maps 0..1 onto a rate, time or frequency.
-float expRange(float value, float low, float high);
-
 // Base of the engine and the effect processors: the sample rate and the shared
 // first-order and peaking filter coefficient helpers.
 class Module {

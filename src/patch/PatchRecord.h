@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shell/Slots.h"
+#include "patch/Slots.h"
 
 namespace corvane {
 

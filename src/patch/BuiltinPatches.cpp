@@ -1,4 +1,4 @@
-#include "shell/BuiltinPatches.h"
+#include "patch/BuiltinPatches.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 // Every entry from the host is guarded: nothing thrown inside ever reaches the host.
 #include <cstdint>
 
-#include "shell/vst/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "fx/Module.h"
+#include "dsp/Module.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,10 +17,6 @@ double prewarp(double k, double f, double sampleRate) {
 }
 
 }  // namespace
-
-float expRange(float value, float low, float high) {
-    return low * std::pow(high / low, value);
-}
 
 void Module::setModuleSampleRate(double sr) {
     sampleRate = sr;

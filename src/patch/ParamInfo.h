@@ -4,25 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shell/PatchRecord.h"
-#include "shell/Slots.h"
+#include "patch/PatchRecord.h"
+#include "patch/Slots.h"
 
 namespace corvane {
 
-// Where the editor puts a slot's control; filled by the editor when it builds its window.
-struct ParamEditorArea {
-    int16_t left = 0, top = 0, right = 0, bottom = 0;
-    int32_t attributes = 0;
-};
-
 struct ParamInfo {
-    ParamEditorArea editor;
     int32_t steps = 128;  // positions the engine and the display quantise to: int(v * steps)
     char name[32] = {};   // zero-terminated, at most 31 characters
 };
 
-// The table, 364 entries in slot order (any thread; built once, then constant).
-const ParamInfo* paramInfoTable();
 // One entry; slots outside 0..363 answer an entry with an empty name and 128 steps.
 const ParamInfo& paramInfo(int slot);
 

@@ -1,4 +1,4 @@
-#include "fx/LfoSine.h"
+#include "dsp/LfoSine.h"
 
 #include <array>
 #include <cmath>

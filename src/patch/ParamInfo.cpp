@@ -1,10 +1,12 @@
-#include "shell/ParamInfo.h"
+#include "patch/ParamInfo.h"
+#include "dsp/SafeMath.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "fx/DistortionColour.h"
+#include "patch/DistortionColour.h"
+#include "patch/ParamRanges.h"
 
 namespace corvane {
 namespace {
@@ -163,10 +165,6 @@ int pick(double x, int count) {
     return n < 0 ? 0 : (n >= count ? count - 1 : n);
 }
 
-double expRange(double v, double lo, double hi) {
-    return lo * std::pow(hi / lo, v);
-}
-
 // "+%d" for positive values, "%d" otherwise, with an optional unit.
 void signedInt(char* text, size_t size, int x, const char* unit) {
     std::snprintf(text, size, x > 0 ? "+%d%s" : "%d%s", x, unit);
@@ -187,10 +185,6 @@ const char kNoteValuesA[kNoteValueCountA][16] = {
 const char kNoteValuesB[kNoteValueCountB][16] = {
     "1/1*", "1/1",   "1/1T", "1/2*",  "1/2",   "1/2T", "1/4*",  "1/4",   "1/4T", "1/8*", "1/8",
     "1/8T", "1/16*", "1/16", "1/16T", "1/32*", "1/32", "1/32T", "1/64*", "1/64", "1/64T"};
-
-const ParamInfo* paramInfoTable() {
-    return table().entries;
-}
 
 const ParamInfo& paramInfo(int slot) {
     static const ParamInfo kNone{};
@@ -257,7 +251,7 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
             if (context.lfoSync[(slot - 34) / 9])
                 std::snprintf(text, size, "%s", kNoteValuesA[pick(v * 26.001, kNoteValueCountA)]);
             else
-                std::snprintf(text, size, "%.1f Hz", expRange(v, 0.1, 100.0));
+                std::snprintf(text, size, "%.1f Hz", mapped(kLfoFreeRateHz, v));
             return;
         case 36:
         case 45:
@@ -265,13 +259,14 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
             if (v < 0.00001)
                 std::snprintf(text, size, "Off");
             else
-                std::snprintf(text, size, "%.2f s", expRange(v, 0.01, 10.01) - 0.01);
+                std::snprintf(text, size, "%.2f s",
+                              mapped(kLfoFadeInSeconds, v) - kLfoFadeInOffset);
             return;
         case 71:  // the arpeggiator's step length: a note value when synced, else steps/s
             if (context.arpSync)
                 std::snprintf(text, size, "%s", kArpNoteValues[pick(v * 20.01, 21)]);
             else
-                std::snprintf(text, size, "%.2f Hz", 0.1 * std::pow(1000.0, v));
+                std::snprintf(text, size, "%.2f Hz", mapped(kArpFreeStepsPerSecond, v));
             return;
         case 72:  // note length offset, in 1/32 of a step
             signedInt(text, size, truncInt(v * 62.0) - 31, "/32");
@@ -287,7 +282,7 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
             return;
         }
         case 80:
-            std::snprintf(text, size, "%.2f Hz", expRange(v, 0.05, 20.0));
+            std::snprintf(text, size, "%.2f Hz", mapped(kPhaserRateHz, v));
             return;
         case 85: {
             static const char* const kTypes[] = {"Simple",    "Ping-Pong", "PP 75%",
@@ -310,13 +305,13 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
             return;
         }
         case 93:
-            std::snprintf(text, size, "%.1f s", expRange(v, 0.5, 10.0));
+            std::snprintf(text, size, "%.1f s", mapped(kReverbDecaySeconds, v));
             return;
         case 95:
-            std::snprintf(text, size, "%d ms", v < 0.000001 ? 0 : truncInt(v * 100.0 + 0.001));
+            std::snprintf(text, size, "%d ms", reverbPredelayMs(v));
             return;
         case 96:
-            std::snprintf(text, size, "%.0f Hz", expRange(v, 10.0, 1000.0));
+            std::snprintf(text, size, "%.0f Hz", mapped(kReverbLowCutHz, v));
             return;
         case 97: {
             static const char* const kTypes[] = {"LP+Crunch", "HP+Crunch", "LP+Toxic",
@@ -340,15 +335,15 @@ void formatParameterDisplay(int slot, float value, const DisplayContext& context
         }
         case 102:
         case 107:
-            std::snprintf(text, size, "%d Hz", truncInt(expRange(v, 10.0, 10000.0)));
+            std::snprintf(text, size, "%d Hz", truncInt(mapped(kEqFrequencyHz, v)));
             return;
         case 103:
         case 108:
-            std::snprintf(text, size, "%.1f", static_cast<float>(expRange(v, 0.1, 10.0)));
+            std::snprintf(text, size, "%.1f", static_cast<float>(mapped(kEqQ, v)));
             return;
         case 104:
         case 109: {
-            const double g = v * 40.0 - 20.0;
+            const double g = v * 2.0 * kEqGainRangeDb - kEqGainRangeDb;
             std::snprintf(text, size, v < 0.5 ? "%.1f dB" : "+%.1f dB", g);
             return;
         }

@@ -1,0 +1,2 @@
+// A file that breaks the layering on purpose: the checker must reject it.
+#include "patch/Slots.h"
