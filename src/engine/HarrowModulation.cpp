@@ -140,11 +140,13 @@ void Harrow::modulateVoice(Voice& v, int frames, int offset, VoiceModulation& m)
     s.age = v.age;
     // Without routings nothing reads the LFO values; sample-and-hold still draws its targets
     // so that the random sequence does not depend on the matrix.
+    // Likewise an LFO that no routing reads is not evaluated.
     const bool routed = matrix.routed();
+    const unsigned read = matrix.lfosRead();
     uint32_t increment[3];
     for (int k = 0; k < 3; ++k) {
         increment[k] = lfoIncrement[k];
-        if (!routed && lfos[k].shape() != kLfoSampleHold) continue;
+        if (!((read >> k) & 1u) && lfos[k].shape() != kLfoSampleHold) continue;
         const float value = lfos[k].evaluate(v.lfoPhase[k], v.holdTarget[k], v.holdValue[k], v.age,
                                              frames, increment[k], random);
         s.lfo[k] = value * lfos[k].fadeFactor(v.age);

@@ -145,6 +145,26 @@ void ModMatrix::clear() {
     wheelCurve = ModCurve();
     velocityCurve = ModCurve();
     breathCurve = ModCurve();
+    rebuildActive();
+}
+
+void ModMatrix::rebuildActive() {
+    int n = 0;
+    bool routed = false, usesModEnv = false;
+    uint8_t lfos = 0;
+    for (int s = std::min(count_, kModSlots) - 1; s >= 0; --s) {
+        const int src = source_[s];
+        if (src == kSrcOff) continue;
+        routed = true;
+        if (src == kSrcModEnv) usesModEnv = true;
+        if (destination_[s] == kDstNone) continue;
+        if (src >= 13 && src <= 21) lfos |= static_cast<uint8_t>(1u << ((src - 13) % 3));
+        active_[n++] = static_cast<uint8_t>(s);
+    }
+    activeCount_ = n;
+    routed_ = routed;
+    usesModEnv_ = usesModEnv;
+    lfosRead_ = lfos;
 }
 
 bool ModMatrix::setParameter(int index, float value) {
@@ -161,11 +181,15 @@ bool ModMatrix::setParameter(int index, float value) {
 }
 
 void ModMatrix::setSource(int slot, float raw) {
-    if (slot >= 0 && slot < kModSlots) source_[slot] = codeOf(raw);
+    if (slot < 0 || slot >= kModSlots) return;
+    source_[slot] = codeOf(raw);
+    rebuildActive();
 }
 
 void ModMatrix::setDestination(int slot, float raw) {
-    if (slot >= 0 && slot < kModSlots) destination_[slot] = codeOf(raw);
+    if (slot < 0 || slot >= kModSlots) return;
+    destination_[slot] = codeOf(raw);
+    rebuildActive();
 }
 
 void ModMatrix::setAmount(int slot, float v) {
@@ -177,6 +201,7 @@ void ModMatrix::setAmount(int slot, float v) {
     steps_[slot] = steps;
     amount_[slot] = steps / 100.0;
     if (slot + 1 > count_) count_ = slot + 1;
+    rebuildActive();
 }
 
 float ModMatrix::voiceSource(int code, const ModVoiceSources& v, const ModGlobals& g) const {
@@ -238,15 +263,13 @@ float ModMatrix::voiceSource(int code, const ModVoiceSources& v, const ModGlobal
 
 void ModMatrix::voicePass(const ModVoiceSources& v, const ModGlobals& g,
                           VoiceModulation& out) const {
-    out = VoiceModulation();
+    if (usesModEnv_) out.usesModEnv = true;
     double pitch = 0.0;
     double hold = 0.0;
-    for (int s = count_ - 1; s >= 0; --s) {
+    for (int i = 0; i < activeCount_; ++i) {
+        const int s = active_[i];
         const int src = source_[s];
-        if (src == kSrcOff) continue;
-        if (src == kSrcModEnv) out.usesModEnv = true;
         const int dst = destination_[s];
-        if (dst == kDstNone) continue;
         const float value = voiceSource(src, v, g);
         if (std::isnan(value)) continue;  // unknown code: the slot does nothing
         const double x = value;

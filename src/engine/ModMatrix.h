@@ -140,14 +140,12 @@ class ModMatrix {
     uint8_t destination(int slot) const { return destination_[slot]; }
     double amount(int slot) const { return amount_[slot]; }
     // True when some evaluated slot has a source.
-    bool routed() const {
-        for (int s = 0; s < count_; ++s) {
-            if (source_[s] != kSrcOff) return true;
-        }
-        return false;
-    }
+    bool routed() const { return routed_; }
+    // The LFOs (bit k for LFO k + 1) that some slot of the voice pass reads.
+    uint8_t lfosRead() const { return lfosRead_; }
 
-    // audio: once per sub-block and voice
+    // audio: once per sub-block and voice; `out` comes in holding the defaults (a fresh
+    // VoiceModulation), which the routings add to.
     void voicePass(const ModVoiceSources& v, const ModGlobals& g, VoiceModulation& out) const;
     // audio: once per block. `voice0` holds voice slot 0's values (LFOs read without
     // interpolation); `noteStarted` allows the LFO 2 phase to be set.
@@ -164,6 +162,16 @@ class ModMatrix {
     double amount_[kModSlots];
     int32_t steps_[kModSlots];  // amount in hundredths, exact
     int count_ = 0;
+
+    // What the voice pass walks, rebuilt by every change of a slot (the changes arrive on the
+    // audio thread between blocks, or while it is stopped): the evaluated slots with a source
+    // and a destination, highest first, and what the slots read.
+    void rebuildActive();
+    uint8_t active_[kModSlots] = {};
+    int activeCount_ = 0;
+    bool routed_ = false;
+    bool usesModEnv_ = false;
+    uint8_t lfosRead_ = 0;
 };
 
 }  // namespace corvane

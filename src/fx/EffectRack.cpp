@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "dsp/SafeMath.h"
+#include "fx/DistortionCurves.h"
+#include "fx/Silence.h"
 #include "patch/DistortionColour.h"
 #include "patch/ParamRanges.h"
 
@@ -90,18 +93,52 @@ void EffectRack::setParameter(int index, float value) {
     }
 }
 
+// The curve of the crunch, toxic and valve families, four samples at a time.
+template <int kFamily>
+inline curves::Float4 EffectRack::shape4(curves::Float4 x, const DistortionCoefs& c) {
+    const float g = c.g;
+    if constexpr (kFamily == kCrunch) {
+        return curves::tanhFast(g * x) * c.s;
+    } else if constexpr (kFamily == kToxic) {
+        // Odd-symmetric: 0.25 (1 - (1 - |x|) 10^(-G |x|)) with the sign of x.
+        return curves::copysign4(curves::toxic(curves::abs4(x), g), x);
+    } else {
+        return curves::valve(g * x + 0.25f) / g;
+    }
+}
+
+// The shaper of the crunch, toxic, valve and plain families, ahead of their filters.
+template <int kFamily>
+inline float EffectRack::shape(float x, const DistortionCoefs& c) {
+    if constexpr (kFamily == kPlain) {
+        return c.g * x;
+    } else {
+        return shape4<kFamily>(curves::splat(x), c)[0];
+    }
+}
+
+// The filters after the shaper: the colour stage, and for all but crunch a second one.
+template <int kFamily>
+inline float EffectRack::filterShaped(float u, DistortionState& st, const DistortionCoefs& c) {
+    const float a1 = c.a1, b0 = c.b0, b1 = c.b1;
+    const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
+    st.s1 = u;
+    st.y1 = y;
+    if constexpr (kFamily == kCrunch) {
+        return y;
+    } else {
+        const float z = b0 * y + b1 * st.s2 - a1 * st.y2;
+        st.s2 = y;
+        st.y2 = z;
+        return z;
+    }
+}
+
 // One channel's sample through the shaper and filters of a family.
 template <int kFamily>
 inline float EffectRack::distortSample(float x, DistortionState& st, const DistortionCoefs& c) {
-    const float a1 = c.a1, b0 = c.b0, b1 = c.b1, g = c.g;
-    constexpr float kLn10 = 2.302585092994046f;
-    if constexpr (kFamily == kCrunch) {
-        const float u = std::tanh(g * x) * c.s;
-        const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
-        st.s1 = u;
-        st.y1 = y;
-        return y;
-    } else if constexpr (kFamily == kClip) {
+    if constexpr (kFamily == kClip) {
+        const float a1 = c.a1, b0 = c.b0, b1 = c.b1, g = c.g;
         const float y = b0 * x + b1 * st.s1 - a1 * st.y1;
         st.s1 = x;
         st.y1 = y;
@@ -117,46 +154,55 @@ inline float EffectRack::distortSample(float x, DistortionState& st, const Disto
         st.y2 = z;
         return z;
     } else {
-        float u;
-        if constexpr (kFamily == kToxic) {
-            // Odd-symmetric: 0.25 (1 - (1 - |x|) 10^(-G |x|)) with the sign of x.
-            const float ax = std::fabs(x);
-            u = std::copysign(0.25f * (1.0f - (1.0f - ax) * std::exp(-kLn10 * g * ax)), x);
-        } else if constexpr (kFamily == kValve) {
-            const float t = g * x + 0.25f;
-            u = (t > -0.0001f && t < 0.0001f)
-                    ? -0.16412940621376038f
-                    : t / (1.0f - std::exp(-8.0f * t)) - 0.28912941068741643f;
-            u = u / g;
-        } else {
-            u = g * x;
-        }
-        const float y = b0 * u + b1 * st.s1 - a1 * st.y1;
-        st.s1 = u;
-        st.y1 = y;
-        const float z = b0 * y + b1 * st.s2 - a1 * st.y2;
-        st.s2 = y;
-        st.y2 = z;
-        return z;
+        return filterShaped<kFamily>(shape<kFamily>(x, c), st, c);
     }
 }
 
-// Both channels in one loop, so that their filter chains overlap.
+// Both channels in one loop, so that their filter chains overlap. The curves of a chunk are
+// computed ahead of the filters in a loop of their own, which runs in vector lanes.
 template <int kFamily>
 void EffectRack::runDistortion(float** io, const DistortionCoefs& c, float dryStep, float wetStep,
                                int frames) {
+    constexpr bool kCurved = kFamily == kCrunch || kFamily == kToxic || kFamily == kValve;
+    constexpr int kChunk = 256;
     float* left = io[0];
     float* right = io[1];
     DistortionState sl = distState_[0], sr = distState_[1];
     float dry = dryGain_, wet = wetGain_;
-    for (int n = 0; n < frames; ++n) {
-        const float xl = left[n], xr = right[n];
-        const float ol = distortSample<kFamily>(xl, sl, c);
-        const float orr = distortSample<kFamily>(xr, sr, c);
-        left[n] = xl * dry + ol * wet;
-        right[n] = xr * dry + orr * wet;
-        dry += dryStep;
-        wet += wetStep;
+    alignas(16) float ul[kCurved ? kChunk : 4], ur[kCurved ? kChunk : 4];
+    for (int start = 0; start < frames; start += kChunk) {
+        const int n = std::min(kChunk, frames - start);
+        float* bl = left + start;
+        float* br = right + start;
+        if constexpr (kCurved) {
+            for (int i = 0; i < n; i += 4) {
+                // The last group may reach past the chunk's end: its extra lanes shape zeros
+                // that nothing reads.
+                curves::Float4 xl = {}, xr = {};
+                const int lanes = std::min(4, n - i);
+                std::memcpy(&xl, bl + i, sizeof(float) * static_cast<size_t>(lanes));
+                std::memcpy(&xr, br + i, sizeof(float) * static_cast<size_t>(lanes));
+                const curves::Float4 yl = shape4<kFamily>(xl, c);
+                const curves::Float4 yr = shape4<kFamily>(xr, c);
+                std::memcpy(ul + i, &yl, sizeof yl);
+                std::memcpy(ur + i, &yr, sizeof yr);
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            const float xl = bl[i], xr = br[i];
+            float ol, orr;
+            if constexpr (kCurved) {
+                ol = filterShaped<kFamily>(ul[i], sl, c);
+                orr = filterShaped<kFamily>(ur[i], sr, c);
+            } else {
+                ol = distortSample<kFamily>(xl, sl, c);
+                orr = distortSample<kFamily>(xr, sr, c);
+            }
+            bl[i] = xl * dry + ol * wet;
+            br[i] = xr * dry + orr * wet;
+            dry += dryStep;
+            wet += wetStep;
+        }
     }
     for (DistortionState* st : {&sl, &sr}) {
         st->s1 = dsp::flushSmall(st->s1);
@@ -168,7 +214,47 @@ void EffectRack::runDistortion(float** io, const DistortionCoefs& c, float drySt
     distState_[1] = sr;
 }
 
+// Rest needs the state at 0 and a silent sample to come out silent from there, which keeps
+// the state at 0 (the valve curve passes exactly through 0).
+template <int kFamily>
+bool EffectRack::distortionRests(const DistortionCoefs& c) const {
+    for (const DistortionState& s : distState_) {
+        if (s.s1 != 0.0f || s.y1 != 0.0f) return false;
+        if (kFamily != kCrunch && (s.s2 != 0.0f || s.y2 != 0.0f)) return false;
+    }
+    DistortionState st;
+    const float y = distortSample<kFamily>(0.0f, st, c);
+    return y == 0.0f && st.s1 == 0.0f && st.y1 == 0.0f && st.s2 == 0.0f && st.y2 == 0.0f;
+}
+
+void EffectRack::setIdleSkipping(bool on) {
+    idleSkipping_ = on;
+    phaser.setIdleSkipping(on);
+    delay.setIdleSkipping(on);
+}
+
+bool EffectRack::rested(int effect) const {
+    switch (effect) {
+        case kDistortion:
+        case kEq1:
+        case kEq2:
+            return rested_[effect];
+        case kPhaser:
+            return phaser.rested();
+        case kDelay:
+            return delay.rested();
+        case kReverb:
+            return reverb.gated();
+        default:
+            return false;
+    }
+}
+
 void EffectRack::processDistortion(int frames, float** io) {
+    distortBlock(frames, io, false);
+}
+
+void EffectRack::distortBlock(int frames, float** io, bool maySkip) {
     if (frames <= 0) return;
     const int type = distType_;
     const float colour = distColour_, drive = distDrive_, amount = distAmount_;
@@ -213,6 +299,33 @@ void EffectRack::processDistortion(int frames, float** io) {
             break;
     }
     const float targetDry = 1.0f - amount, targetWet = amount;
+    rested_[0] = false;
+    if (maySkip && idleSkipping_) {
+        bool rests = false;
+        switch (family) {
+            case kCrunch:
+                rests = distortionRests<kCrunch>(c);
+                break;
+            case kToxic:
+                rests = distortionRests<kToxic>(c);
+                break;
+            case kValve:
+                rests = distortionRests<kValve>(c);
+                break;
+            case kPlain:
+                rests = distortionRests<kPlain>(c);
+                break;
+            default:
+                rests = distortionRests<kClip>(c);
+                break;
+        }
+        rested_[0] = rests && isSilentBlock(io[0], io[1], frames);
+        if (rested_[0]) {
+            dryGain_ = targetDry;
+            wetGain_ = targetWet;
+            return;
+        }
+    }
     if (dryGain_ < 0.0f) {
         dryGain_ = targetDry;
         wetGain_ = targetWet;
@@ -241,9 +354,23 @@ void EffectRack::processDistortion(int frames, float** io) {
 }
 
 void EffectRack::processEq(int band, int frames, float** io) {
+    eqBlock(band, frames, io, false);
+}
+
+void EffectRack::eqBlock(int band, int frames, float** io, bool maySkip) {
     if (frames <= 0 || band < 0 || band > 1) return;
     Band& b = bands_[band];
     const int type = b.type;
+    rested_[1 + band] = false;
+    if (maySkip && idleSkipping_) {
+        // The shelves keep only the first-order half of the state.
+        const EqState &sl = b.state[0], &sr = b.state[1];
+        const bool rests =
+            sl.x1 == 0.0f && sl.y1 == 0.0f && sr.x1 == 0.0f && sr.y1 == 0.0f &&
+            (type != 0 || (sl.x2 == 0.0f && sl.y2 == 0.0f && sr.x2 == 0.0f && sr.y2 == 0.0f));
+        rested_[1 + band] = rests && isSilentBlock(io[0], io[1], frames);
+        if (rested_[1 + band]) return;
+    }
     // Both channels run in one loop, so that their recursions overlap. The feedback terms
     // are summed first: at unity gain they cancel exactly and the band passes x bit for bit.
     EqState l = b.state[0], r = b.state[1];
@@ -311,13 +438,13 @@ void EffectRack::process(int frames, float** io, const int32_t* effectOrder, flo
         if (!isOn(e)) continue;
         switch (e) {
             case kDistortion:
-                processDistortion(frames, io);
+                distortBlock(frames, io, true);
                 break;
             case kEq1:
-                processEq(0, frames, io);
+                eqBlock(0, frames, io, true);
                 break;
             case kEq2:
-                processEq(1, frames, io);
+                eqBlock(1, frames, io, true);
                 break;
             case kPhaser:
                 phaser.process(frames, io);

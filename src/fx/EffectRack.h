@@ -8,6 +8,7 @@
 #include "dsp/Module.h"
 #include "dsp/Random.h"
 #include "fx/DelayModulation.h"
+#include "fx/DistortionCurves.h"
 #include "fx/FxDelay.h"
 #include "fx/FxReverb.h"
 #include "fx/FxVintagePhaser.h"
@@ -36,6 +37,13 @@ class EffectRack {
     // audio: the two effects that have no processor object of their own
     void processDistortion(int frames, float** io);
     void processEq(int band, int frames, float** io);
+
+    // control, while stopped: with `on` (the default) an effect whose state is at rest skips
+    // a silent block, which it would leave silent; off, every block is computed (tests
+    // compare the two).
+    void setIdleSkipping(bool on);
+    // Whether the effect's last block was skipped at rest (or gated, for the reverb).
+    bool rested(int effect) const;
 
     bool isOn(int effect) const;
     int distortionType() const { return distType_; }
@@ -66,10 +74,23 @@ class EffectRack {
         float dcA1, dcB0;  // DC blocker of the clip type
     };
     template <int kFamily>
+    static curves::Float4 shape4(curves::Float4 x, const DistortionCoefs& c);
+    template <int kFamily>
+    static float shape(float x, const DistortionCoefs& c);
+    template <int kFamily>
+    static float filterShaped(float u, DistortionState& st, const DistortionCoefs& c);
+    template <int kFamily>
     static float distortSample(float x, DistortionState& st, const DistortionCoefs& c);
     template <int kFamily>
     void runDistortion(float** io, const DistortionCoefs& c, float dryStep, float wetStep,
                        int frames);
+    // True when the state of the family is at rest: a silent block would leave it so and
+    // come out silent.
+    template <int kFamily>
+    bool distortionRests(const DistortionCoefs& c) const;
+    // The units themselves; with `maySkip` a silent block leaves a unit at rest untouched.
+    void distortBlock(int frames, float** io, bool maySkip);
+    void eqBlock(int band, int frames, float** io, bool maySkip);
 
     Module filters_;  // sample rate and coefficient helpers for distortion and EQ
     // on flags: phaser, delay, reverb, distortion, EQ-1, EQ-2
@@ -79,6 +100,8 @@ class EffectRack {
     float dryGain_ = -1.0f, wetGain_ = 0.0f;
     DistortionState distState_[2];
     Band bands_[2];
+    bool idleSkipping_ = true;
+    bool rested_[3] = {};  // distortion, EQ-1, EQ-2
 };
 
 }  // namespace corvane

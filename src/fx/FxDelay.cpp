@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "dsp/SafeMath.h"
+#include "fx/Silence.h"
 
 namespace corvane {
 
@@ -120,6 +121,8 @@ void FxDelay::reset() {
         d.pos = 0;
     colourL_ = Colour{};
     colourR_ = Colour{};
+    zeroRun_ = kRingLength;
+    zeroRunType_ = delayType_;
 }
 
 void FxDelay::setParameter(int index, float value) {
@@ -328,12 +331,75 @@ long FxDelay::subnormalCount() const {
            dsp::countSubnormal(colour, 4);
 }
 
+bool FxDelay::rests(bool modulated) const {
+    const bool pingPong = delayType_ >= 1 && delayType_ <= 5;
+    if (colourL_.x1 != 0.0f || colourL_.y1 != 0.0f) return false;
+    if (!pingPong && (colourR_.x1 != 0.0f || colourR_.y1 != 0.0f)) return false;
+    // A wobbling read may reach anywhere in the ring.
+    const int reach = modulated ? kRingLength : std::max(lengthL_, lengthR_);
+    if (zeroRun_ < reach) return false;
+    if (delayType_ >= 7) {
+        for (const Diffuser& d : diffusers_)
+            for (int i = 0; i < d.length; ++i)
+                if (d.buf[i] != 0.0f) return false;
+    }
+    return true;
+}
+
+void FxDelay::skipSilentBlock(int frames) {
+    const bool bothRings = delayType_ != 6;
+    if (zeroRun_ < kRingLength) {
+        // The zeros the block would have written; once the whole ring holds zeros they are
+        // there already.
+        uint32_t w = writePos_;
+        for (int left = frames; left > 0;) {
+            const int n = std::min(left, static_cast<int>(kRingLength - w));
+            std::memset(ringL_.get() + w, 0, sizeof(float) * static_cast<size_t>(n));
+            if (bothRings) std::memset(ringR_.get() + w, 0, sizeof(float) * static_cast<size_t>(n));
+            w = (w + static_cast<uint32_t>(n)) & kRingMask;
+            left -= n;
+        }
+    }
+    writePos_ = (writePos_ + static_cast<uint32_t>(frames)) & kRingMask;
+    zeroRun_ = std::min(kRingLength, zeroRun_ + frames);
+    if (delayType_ >= 7) {
+        for (Diffuser& d : diffusers_)
+            d.pos = static_cast<int>((static_cast<int64_t>(d.pos) + frames) % d.length);
+        // the last echo out of the all-passes: -(0 + 0.2 * 0)
+        colourL_.x1 = colourR_.x1 = -0.0f;
+    }
+}
+
+void FxDelay::countZeroWrites(uint32_t start, int frames) {
+    const bool bothRings = delayType_ != 6;
+    const float* ringL = ringL_.get();
+    const float* ringR = ringR_.get();
+    int run = 0;
+    for (int n = frames - 1; n >= 0; --n) {
+        const uint32_t i = (start + static_cast<uint32_t>(n)) & kRingMask;
+        if (ringL[i] != 0.0f || (bothRings && ringR[i] != 0.0f)) break;
+        ++run;
+    }
+    zeroRun_ = run == frames ? std::min(kRingLength, zeroRun_ + frames) : run;
+}
+
 void FxDelay::process(int frames, float** io, float tempo, const DelayModulation* mod) noexcept {
     if (frames <= 0) return;
     computeLengths(tempo);
+    if (delayType_ != zeroRunType_) {
+        zeroRun_ = 0;
+        zeroRunType_ = delayType_;
+    }
+    const bool modulated = mod != nullptr && mod->lfoTable != nullptr && mod->depth != 0.0f &&
+                           std::isfinite(mod->depth);
+    rested_ = idleSkipping_ && rests(modulated) && isSilentBlock(io[0], io[1], frames);
+    if (rested_) {
+        skipSilentBlock(frames);
+        return;
+    }
+    const uint32_t start = writePos_;
     Wobble wob;
-    if (mod != nullptr && mod->lfoTable != nullptr && mod->depth != 0.0f &&
-        std::isfinite(mod->depth)) {
+    if (modulated) {
         wob.phase = mod->phase;
         wob.increment = mod->phaseIncrement;
         wob.table = mod->lfoTable;
@@ -344,6 +410,7 @@ void FxDelay::process(int frames, float** io, float tempo, const DelayModulation
     }
     colourL_.y1 = dsp::flushSmall(colourL_.y1);
     colourR_.y1 = dsp::flushSmall(colourR_.y1);
+    countZeroWrites(start, frames);
 }
 
 }  // namespace corvane

@@ -29,6 +29,11 @@ class FxDelay : public Module {
     virtual void setParameter(int index, float value);
     // audio: io[0], io[1] in place; tempo in BPM; mod may be null (no wobble)
     virtual void process(int frames, float** io, float tempo, const DelayModulation* mod) noexcept;
+    // control, while stopped: whether a delay whose lines and filters are at rest skips
+    // silent blocks, moving only its positions on (the default)
+    void setIdleSkipping(bool on) { idleSkipping_ = on; }
+    // Whether the last block was skipped at rest (diagnostics).
+    bool rested() const { return rested_; }
 
     // Delay lengths in samples as used by the last block.
     int lengthLeft() const { return lengthL_; }
@@ -58,6 +63,11 @@ class FxDelay : public Module {
     void processMultiTap(int frames, float** io, Wobble& wob);
     template <bool kModulated>
     void dispatch(int frames, float** io, Wobble& wob);
+    // Rest: every echo a block can read is 0 and so are the colour (and diffuser) states.
+    bool rests(bool modulated) const;
+    void skipSilentBlock(int frames);
+    // Counts the zeros written at the end of a block that started at write index `start`.
+    void countZeroWrites(uint32_t start, int frames);
 
     float srScale_ = 1.0f;
     std::unique_ptr<float[]> ringL_, ringR_;
@@ -71,6 +81,12 @@ class FxDelay : public Module {
     float wet_ = 0.0f;
     float colourA1_ = 0.0f, colourB0_ = 1.0f, colourB1_ = 0.0f;
     Colour colourL_, colourR_;
+    bool idleSkipping_ = true;
+    bool rested_ = false;
+    // Consecutive zeros (at most a ring's length) written to the lines in use up to the write
+    // index, counted since the type was last changed.
+    int zeroRun_ = kRingLength;
+    int zeroRunType_ = 0;
 };
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 
 #include "dsp/LfoSine.h"
 #include "dsp/SafeMath.h"
+#include "fx/Silence.h"
 #include "patch/ParamRanges.h"
 
 namespace corvane {
@@ -139,8 +140,22 @@ long FxVintagePhaser::subnormalCount() const {
            chorus_.subnormalCount();
 }
 
+bool FxVintagePhaser::rests(int stages) const {
+    for (int s = 0; s < stages; ++s)
+        if (stages_[0][s] != 0.0f || stages_[1][s] != 0.0f) return false;
+    return lastTap_[0] == 0.0f && lastTap_[1] == 0.0f;
+}
+
 void FxVintagePhaser::process(int frames, float** io) noexcept {
     if (frames <= 0) return;
+    // A phaser at rest leaves a silent block silent; only its sweep moves on.
+    rested_ = idleSkipping_ && phaserType_ <= 2 && rests(4 + 2 * phaserType_) &&
+              isSilentBlock(io[0], io[1], frames);
+    if (rested_) {
+        const uint32_t inc = static_cast<uint32_t>(static_cast<int64_t>(phasePerHz * rate_));
+        lfoPhase_ += inc * static_cast<uint32_t>(frames);
+        return;
+    }
     switch (phaserType_) {
         case 0:
             runPhaser<4>(frames, io);

@@ -20,6 +20,10 @@ class FxVintagePhaser : public Module {
     void setParameter(int index, float value);
     // audio: io[0], io[1] in place
     void process(int frames, float** io) noexcept;
+    // control, while stopped: whether a phaser at rest skips silent blocks (the default)
+    void setIdleSkipping(bool on) { idleSkipping_ = on; }
+    // Whether the last block was skipped at rest (diagnostics).
+    bool rested() const { return rested_; }
 
     int type() const { return phaserType_; }
     const CDelay& chorus() const { return chorus_; }
@@ -30,6 +34,8 @@ class FxVintagePhaser : public Module {
     static constexpr int kChunk = 256;
     template <int kStages>
     void runPhaser(int frames, float** io);
+    // The first `stages` stage states and the taps are 0: silence stays silence.
+    bool rests(int stages) const;
 
     int phaserType_ = 0;
     float rate_ = 0.05f;
@@ -42,6 +48,8 @@ class FxVintagePhaser : public Module {
     float lastTap_[2] = {};
     float coef_[kChunk] = {};  // the per-sample stage coefficient k, shared by both channels
     CDelay chorus_;
+    bool idleSkipping_ = true;
+    bool rested_ = false;
 };
 
 }  // namespace corvane

@@ -236,3 +236,60 @@ TEST(ModMatrix, EvaluatedSlotsAndCodes) {
         for (int j = i + 1; j < kModSourceMenuSize; ++j)
             EXPECT_NE(kModSourceMenu[i], kModSourceMenu[j]) << i << " " << j;
 }
+
+// The voice pass walks a list of the slots in use, rebuilt by every change: a slot joins it
+// once it has a source, a destination and an amount in the evaluated range, leaves it when
+// any of them goes, and a later amount beyond the others takes the earlier slots back in.
+// What the slots read (the modulation envelope, the LFOs) follows the same changes.
+TEST(ModMatrix, SlotsInUseFollowEveryChange) {
+    ModMatrix m;
+    ModVoiceSources v;
+    v.lfo[0] = 0.5f;
+    v.lfo[1] = 0.25f;
+    v.lfo[2] = -1.0f;
+    v.modEnv = 0.75f;
+    EXPECT_FALSE(m.routed());
+    EXPECT_EQ(m.lfosRead(), 0);
+
+    // Source and destination without an amount: past the evaluated slots.
+    m.setParameter(kModSourceSlot + 5, static_cast<float>(kSrcLfo1 + 1) + 0.000001f);
+    m.setParameter(kModDestinationSlot + 5, static_cast<float>(kDstVolume) + 0.000001f);
+    EXPECT_FALSE(m.routed());
+    EXPECT_EQ(pass(m, v).level, 0.0f);
+    // An amount in slot 7 brings slot 5 into the evaluated range.
+    route(m, 7, kSrcModEnv, 1.0, kDstNone);
+    EXPECT_TRUE(m.routed());
+    EXPECT_TRUE(pass(m, v).usesModEnv);  // read, though it moves nothing
+    EXPECT_EQ(m.lfosRead(), 0b010);
+    EXPECT_NEAR(pass(m, v).level, 0.0, 1e-6);  // slot 5's amount is still 0
+    m.setParameter(kModAmountSlot + 5, amountValue(0.5));
+    EXPECT_NEAR(pass(m, v).level, 0.125, 1e-6);
+
+    // LFO 3 times the mod wheel reads LFO 3; taking the source away stops the reading.
+    route(m, 0, kSrcLfo1Wheel + 2, 1.0, kDstPan);
+    EXPECT_EQ(m.lfosRead(), 0b110);
+    ModGlobals g;
+    g.modWheel = 0.5;
+    EXPECT_NEAR(pass(m, v, g).pan, -0.5, 1e-6);
+    m.setParameter(kModSourceSlot + 0, 0.0f);
+    EXPECT_EQ(m.lfosRead(), 0b010);
+    EXPECT_EQ(pass(m, v, g).pan, 0.0f);
+    // Without a destination the slot moves nothing and reads no LFO.
+    m.setParameter(kModDestinationSlot + 5, 0.0f);
+    EXPECT_EQ(m.lfosRead(), 0);
+    EXPECT_EQ(pass(m, v).level, 0.0f);
+    m.setParameter(kModDestinationSlot + 5, static_cast<float>(kDstVolume) + 0.000001f);
+    EXPECT_NEAR(pass(m, v).level, 0.125, 1e-6);
+
+    // Slots add up from the highest down, as before the list: two pitch routings whose sum
+    // depends on nothing but their values.
+    route(m, 3, kSrcConst, 0.5, kDstPitchFine);
+    route(m, 1, kSrcConst, -0.25, kDstPitchFine);
+    EXPECT_EQ(pass(m, v).pitch, 64 - 32);
+
+    m.clear();
+    EXPECT_FALSE(m.routed());
+    EXPECT_EQ(m.lfosRead(), 0);
+    EXPECT_FALSE(pass(m, v).usesModEnv);
+    EXPECT_EQ(pass(m, v).level, 0.0f);
+}

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -51,10 +53,12 @@ std::vector<IdleCase> idleCases() {
 
 class IdleRack {
   public:
-    explicit IdleRack(const IdleCase& c)
+    // `skipping` off: every block is computed, also where the rack could rest.
+    explicit IdleRack(const IdleCase& c, bool skipping = true)
         : rack_(random_), burst_(fxtest::noise(16 * kBlock, 7, 0.5f)) {
         rack_.prepare(kRate, dsp::kDefaultMaxBlock);
         rack_.reset();
+        rack_.setIdleSkipping(skipping);
         static constexpr int kTypeSlot[6] = {97, 101, 106, 79, 85, 91};
         static constexpr int kOnSlot[6] = {119, 120, 121, 116, 117, 118};
         for (int slot = 79; slot <= 110; ++slot)
@@ -68,11 +72,14 @@ class IdleRack {
         mod_.lfoTable = corvane::lfoSine();
         mod_.phaseIncrement = static_cast<uint32_t>(4294967296.0 * 0.3 / kRate);
         mod_.depth = 0.02f;
-        for (int b = 0; b < 16; ++b) {
-            std::copy_n(burst_.left.data() + b * kBlock, kBlock, l_.data());
-            std::copy_n(burst_.right.data() + b * kBlock, kBlock, r_.data());
-            process();
-        }
+        for (int b = 0; b < 16; ++b)
+            loudBlock(b);
+    }
+    // Block `b` (0..15) of the burst.
+    void loudBlock(int b) {
+        std::copy_n(burst_.left.data() + b * kBlock, kBlock, l_.data());
+        std::copy_n(burst_.right.data() + b * kBlock, kBlock, r_.data());
+        process();
     }
     // One block of silence; returns its cost in nanoseconds.
     double silentBlock() {
@@ -84,6 +91,10 @@ class IdleRack {
         return std::chrono::duration<double, std::nano>(end - start).count();
     }
     long subnormals() const { return rack_.subnormalCount(); }
+    bool rested(int effect) const { return rack_.rested(effect); }
+    EffectRack& rack() { return rack_; }
+    const std::vector<float>& left() const { return l_; }
+    const std::vector<float>& right() const { return r_; }
 
   private:
     void process() {
@@ -136,6 +147,124 @@ TEST(IdleCost, AMinuteOfSilenceLeavesNoSubnormalStateAndNoExtraCost) {
         EXPECT_LE(lastCost, 1.5 * firstCost + 200.0)
             << "first second " << firstCost << " ns, after a minute " << lastCost << " ns";
     }
+}
+
+}  // namespace
+
+namespace {
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return std::memcmp(a.data(), b.data(), sizeof(float) * a.size()) == 0;
+}
+
+// A rack that skips silent blocks at rest and one that computes them play the same bursts
+// and silences: their outputs agree bit for bit throughout, tails included, and each effect
+// that can rest (all but the chorus types) has come to rest by the end of each silence.
+TEST(IdleCost, ARestingRackSoundsExactlyLikeAComputingOne) {
+    for (const IdleCase& c : idleCases()) {
+        SCOPED_TRACE(c.name);
+        IdleRack skipping(c, true), computing(c, false);
+        const bool chorus = c.effect == EffectRack::kPhaser && c.type > 0.5f;
+        double tail = 0.0;
+        for (int round = 0; round < 2; ++round) {
+            if (round > 0) {
+                for (int b = 0; b < 8; ++b) {
+                    skipping.loudBlock(b);
+                    computing.loudBlock(b);
+                    ASSERT_TRUE(sameBits(skipping.left(), computing.left()));
+                    ASSERT_TRUE(sameBits(skipping.right(), computing.right()));
+                }
+            }
+            // Long enough for the delay's echoes to die away (24 s at feedback 0.95) and its
+            // ring to empty.
+            const int seconds = c.effect == EffectRack::kDelay ? 30 : 14;
+            for (int b = 0; b < seconds * kBlocksPerSecond; ++b) {
+                skipping.silentBlock();
+                computing.silentBlock();
+                ASSERT_TRUE(sameBits(skipping.left(), computing.left())) << "silent block " << b;
+                ASSERT_TRUE(sameBits(skipping.right(), computing.right())) << "silent block " << b;
+                for (float x : computing.left())
+                    tail += std::fabs(x);
+            }
+            if (!chorus) {
+                EXPECT_TRUE(skipping.rested(c.effect)) << "round " << round;
+            }
+            EXPECT_FALSE(computing.rested(c.effect) && c.effect != EffectRack::kReverb);
+        }
+        // The delay and reverb tails ring on after the burst, and came out the same above.
+        if (c.effect == EffectRack::kDelay || c.effect == EffectRack::kReverb) {
+            EXPECT_GT(tail, 0.0);
+        }
+    }
+}
+
+// A change made while an effect rests is taken up as computing would: the delay's type and
+// the distortion's type switch during silence, then a burst plays.
+TEST(IdleCost, SettingsChangedAtRestAreTakenUpExactly) {
+    IdleRack skipping({4, 0.9f, 0.5f, "delay"}, true), computing({4, 0.9f, 0.5f, "delay"}, false);
+    for (IdleRack* r : {&skipping, &computing}) {
+        r->rack().setParameter(116 + 3, 1.0f);  // distortion on as well
+        r->rack().setParameter(97, 0.55f);      // valve
+    }
+    auto both = [&](bool loud, int b) {
+        if (loud) {
+            skipping.loudBlock(b % 16);
+            computing.loudBlock(b % 16);
+        } else {
+            skipping.silentBlock();
+            computing.silentBlock();
+        }
+        ASSERT_TRUE(sameBits(skipping.left(), computing.left()));
+        ASSERT_TRUE(sameBits(skipping.right(), computing.right()));
+    };
+    for (int b = 0; b < 12 * kBlocksPerSecond; ++b)
+        both(false, b);
+    EXPECT_TRUE(skipping.rested(EffectRack::kDelay));
+    EXPECT_TRUE(skipping.rested(EffectRack::kDistortion));
+    for (float type : {0.3f, 0.8f, 0.0f}) {  // ping-pong, multi-tap, simple
+        for (IdleRack* r : {&skipping, &computing}) {
+            r->rack().setParameter(85, type);
+            r->rack().setParameter(97, type);
+        }
+        for (int b = 0; b < 4 * kBlocksPerSecond; ++b)
+            both(false, b);
+        for (int b = 0; b < 4; ++b)
+            both(true, b);
+        for (int b = 0; b < 12 * kBlocksPerSecond; ++b)
+            both(false, b);
+    }
+}
+
+// With every effect on and resting after a burst, a silent block costs a small fraction of
+// what computing it costs (measured side by side, so that a busy machine slows both alike).
+TEST(IdleCost, AnIdleRackCostsNearlyNothing) {
+    IdleCase all{5, 0.0f, 0.0f, "all"};
+    IdleRack skipping(all, true), computing(all, false);
+    for (IdleRack* r : {&skipping, &computing}) {
+        for (int slot = 116; slot <= 121; ++slot)
+            r->rack().setParameter(slot, 1.0f);
+        r->rack().setParameter(79, 2.0f / 6.0f);  // 8-stage phaser
+        for (int b = 0; b < 16; ++b)
+            r->loudBlock(b);
+    }
+    for (int b = 0; b < 14 * kBlocksPerSecond; ++b) {
+        skipping.silentBlock();
+        computing.silentBlock();
+    }
+    for (int e = 0; e < EffectRack::kEffectCount; ++e)
+        EXPECT_TRUE(skipping.rested(e)) << "effect " << e;
+    double idle = 0.0, busy = 0.0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::vector<double> a, b;
+        for (int k = 0; k < kBlocksPerSecond; ++k) {
+            a.push_back(skipping.silentBlock());
+            b.push_back(computing.silentBlock());
+        }
+        idle = median(a);
+        busy = median(b);
+        if (idle <= 0.1 * busy) break;
+    }
+    EXPECT_LE(idle, 0.1 * busy) << "resting " << idle << " ns, computing " << busy << " ns";
 }
 
 }  // namespace
