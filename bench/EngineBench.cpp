@@ -2,6 +2,8 @@
 // at 44.1 kHz rendered in sub-blocks of 64 frames plus the master gain.
 #include <benchmark/benchmark.h>
 
+#include "BenchPatches.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -131,36 +133,11 @@ void modulate(Harrow& h) {
     h.setParameter(23, 0.6f);
     h.setParameter(24, 0.5f);
     h.setParameter(25, 0.5f);
-    h.setParameter(28, 0.4f);                           // cutoff
-    h.setParameter(29, 0.3f);                           // resonance
-    h.setParameter(30, 0.5f);                           // envelope amount
-    h.setParameter(126, 1.0f);                          // low-pass
-    const float shapes[3] = {0.0f, 2.0f / 3.0f, 1.0f};  // Saw, Sine, S+H
-    for (int k = 0; k < 3; ++k) {
-        h.setParameter(33 + 9 * k, shapes[k]);
-        h.setParameter(34 + 9 * k, 0.4f + 0.1f * k);
-        h.setParameter(35 + 9 * k, 0.5f);
-    }
-    struct Routing {
-        int source;
-        float amount;  // slot value: 0.5 is 0
-        int destination;
-    };
-    const Routing routings[8] = {
-        {1, 1.0f, 3},     // Velocity -> Volume
-        {13, 0.55f, 2},   // LFO 1 -> Pitch Fine
-        {14, 0.65f, 5},   // LFO 2 -> Filter Cutoff
-        {15, 0.75f, 4},   // LFO 3 -> Pan
-        {25, 0.6f, 6},    // Mod Env -> Filter Env
-        {6, 0.525f, 88},  // Random -> Level (dB)
-        {2, 0.65f, 92},   // Note # -> Filter KeyTrk
-        {7, 0.35f, 86},   // Const -> FX Dry/Wet
-    };
-    for (int i = 0; i < 8; ++i) {
-        h.setParameter(128 + i, static_cast<float>(routings[i].source));
-        h.setParameter(160 + i, routings[i].amount);
-        h.setParameter(192 + i, static_cast<float>(routings[i].destination));
-    }
+    h.setParameter(28, 0.4f);   // cutoff
+    h.setParameter(29, 0.3f);   // resonance
+    h.setParameter(30, 0.5f);   // envelope amount
+    h.setParameter(126, 1.0f);  // low-pass
+    bench::setLfosAndRoutings(h);
 }
 
 void BM_FortyVoicesFilteredModulated(benchmark::State& state) {

@@ -2,6 +2,8 @@
 // stereo audio processed per second of CPU time.
 #include <benchmark/benchmark.h>
 
+#include "BenchPatches.h"
+
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -23,15 +25,7 @@ constexpr double kRate = 44100.0;
 void configure(EffectRack& rack, int effect) {
     rack.prepare(kRate, dsp::kDefaultMaxBlock);
     rack.reset();
-    const float values[43] = {
-        0.0f, 0.4f, 0.5f, 0.6f, 0.8f, 0.7f,   // phaser 79..84 (8-stage unless overridden)
-        0.0f, 0.4f, 0.5f, 0.4f, 0.4f, 0.35f,  // delay 85..90
-        0.0f, 0.5f, 0.6f, 0.4f, 0.2f, 0.2f,   // reverb 91..96
-        0.3f, 0.6f, 0.5f, 0.7f,               // distortion 97..100
-        0.0f, 0.5f, 0.5f, 0.7f, 0.0f,         // EQ-1 101..105
-        0.5f, 0.8f, 0.5f, 0.3f, 0.0f,         // EQ-2 106..110
-        0.0f, 0.0f, 0.0f, 0.0f, 0.0f,         // 111..115
-        0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};  // on switches 116..121
+    const float* values = bench::kEffectSettings;  // 8-stage phaser set below, all off
     for (int i = 0; i < 43; ++i)
         rack.setParameter(79 + i, values[i]);
     rack.setParameter(79, 2.0f / 6.0f);  // 8-stage phaser

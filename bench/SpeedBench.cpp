@@ -10,6 +10,8 @@
 // an optimisation that keeps the results leaves unchanged. scripts/bench.sh runs the suite.
 #include <benchmark/benchmark.h>
 
+#include "BenchPatches.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -64,45 +66,17 @@ void setModulation(Harrow& h) {
     h.setParameter(61, 0.5f);
     h.setParameter(62, 0.4f);
     h.setParameter(63, 0.5f);
-    const float shapes[3] = {0.0f, 2.0f / 3.0f, 1.0f};  // Saw, Sine, S+H
-    for (int k = 0; k < 3; ++k) {
-        h.setParameter(33 + 9 * k, shapes[k]);
-        h.setParameter(34 + 9 * k, 0.4f + 0.1f * k);
-        h.setParameter(35 + 9 * k, 0.5f);
-    }
-    struct Routing {
-        int source;
-        float amount;  // slot value: 0.5 is 0
-        int destination;
-    };
-    const Routing routings[8] = {
-        {1, 1.0f, 3},     // Velocity -> Volume
-        {13, 0.55f, 2},   // LFO 1 -> Pitch Fine
-        {14, 0.65f, 5},   // LFO 2 -> Filter Cutoff
-        {15, 0.75f, 4},   // LFO 3 -> Pan
-        {25, 0.6f, 6},    // Mod Env -> Filter Env
-        {6, 0.525f, 88},  // Random -> Level (dB)
-        {2, 0.65f, 92},   // Note # -> Filter KeyTrk
-        {7, 0.35f, 86},   // Const -> FX Dry/Wet
-    };
-    for (int i = 0; i < 8; ++i) {
-        h.setParameter(128 + i, static_cast<float>(routings[i].source));
-        h.setParameter(160 + i, routings[i].amount);
-        h.setParameter(192 + i, static_cast<float>(routings[i].destination));
-    }
+    bench::setLfosAndRoutings(h);
 }
 
 // Every effect on with a patch-like setting: 8-stage phaser, simple delay, Diffuse-1 reverb,
 // crunch distortion, a peak and a shelf band.
 void setEffects(Harrow& h) {
-    const float values[43] = {2.0f / 6.0f, 0.4f, 0.5f, 0.6f, 0.8f, 0.7f,   // phaser 79..84
-                              0.0f,        0.4f, 0.5f, 0.4f, 0.4f, 0.35f,  // delay 85..90
-                              0.0f,        0.5f, 0.6f, 0.4f, 0.2f, 0.2f,   // reverb 91..96
-                              0.3f,        0.6f, 0.5f, 0.7f,               // distortion 97..100
-                              0.0f,        0.5f, 0.5f, 0.7f, 0.0f,         // EQ-1 101..105
-                              0.5f,        0.8f, 0.5f, 0.3f, 0.0f,         // EQ-2 106..110
-                              0.0f,        0.0f, 0.0f, 0.0f, 0.0f,         // 111..115
-                              1.0f,        1.0f, 1.0f, 1.0f, 1.0f, 1.0f};  // on switches 116..121
+    float values[43];
+    std::copy(std::begin(bench::kEffectSettings), std::end(bench::kEffectSettings), values);
+    values[0] = 2.0f / 6.0f;  // 8-stage phaser
+    for (int k = 37; k < 43; ++k)
+        values[k] = 1.0f;  // every effect on
     for (int i = 0; i < 43; ++i)
         h.setParameter(79 + i, values[i]);
 }
