@@ -13,7 +13,7 @@ bench=$build/bench/corvane_bench
 for tool in "$bench" "$build/corvane-render"; do
   [ -x "$tool" ] || { echo "bench.sh: $tool is missing; build first" >&2; exit 1; }
 done
-command -v jq >/dev/null || { echo "bench.sh: needs jq" >&2; exit 1; }
+command -v jq >/dev/null || "$(dirname "$0")/install-deps.sh" --no-recommends jq
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
