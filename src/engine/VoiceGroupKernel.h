@@ -137,15 +137,21 @@ struct VoiceGroupKernel {
             bus[i] = x;
         }
 
-        __attribute__((always_inline)) inline void add(const V& y, int i) {
+        // Frame i of the voices' outputs, scaled; the envelopes move on.
+        __attribute__((always_inline)) inline void scale(const V& y, int i, V& w) {
             V e;
             spread(level, e);
-            const float fi = static_cast<float>(i);
-            const V w = y * e * (gain + step * fi);
+            w = y * e * (gain + step * static_cast<float>(i));
             stopped |= level < threshold;
             level = stopped ? level : level * factor;
+        }
+
+        // One frame into the buses.
+        __attribute__((always_inline)) inline void add(const V& y, int i) {
+            V w;
+            scale(y, i, w);
             if constexpr (Send) {
-                const V s = send + sendStep * fi;
+                const V s = send + sendStep * static_cast<float>(i);
                 const V wet = w * s;
                 const V dry = w * (1.0f - s);
                 sum(left, i, wet, 0);
@@ -155,6 +161,53 @@ struct VoiceGroupKernel {
             } else {
                 sum(left, i, w, 0);
                 sum(right, i, w, 1);
+            }
+        }
+
+        // Four frames from i on into a pair of buses: turned so that each voice's four
+        // frames share a vector, then added voice after voice.
+        __attribute__((always_inline)) static inline void sum4(float* busL, float* busR, int i,
+                                                               const V* w) {
+            const V t0 = __builtin_shufflevector(w[0], w[1], 0, 8, 1, 9, 4, 12, 5, 13);
+            const V t1 = __builtin_shufflevector(w[0], w[1], 2, 10, 3, 11, 6, 14, 7, 15);
+            const V t2 = __builtin_shufflevector(w[2], w[3], 0, 8, 1, 9, 4, 12, 5, 13);
+            const V t3 = __builtin_shufflevector(w[2], w[3], 2, 10, 3, 11, 6, 14, 7, 15);
+            // left of voices 0 | 2, right of 0 | 2, left of 1 | 3, right of 1 | 3
+            const V l02 = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+            const V r02 = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+            const V l13 = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+            const V r13 = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+            F4 x, y;
+            std::memcpy(&x, busL + i, sizeof x);
+            std::memcpy(&y, busR + i, sizeof y);
+            x += __builtin_shufflevector(l02, l02, 0, 1, 2, 3);
+            x += __builtin_shufflevector(l13, l13, 0, 1, 2, 3);
+            x += __builtin_shufflevector(l02, l02, 4, 5, 6, 7);
+            x += __builtin_shufflevector(l13, l13, 4, 5, 6, 7);
+            y += __builtin_shufflevector(r02, r02, 0, 1, 2, 3);
+            y += __builtin_shufflevector(r13, r13, 0, 1, 2, 3);
+            y += __builtin_shufflevector(r02, r02, 4, 5, 6, 7);
+            y += __builtin_shufflevector(r13, r13, 4, 5, 6, 7);
+            std::memcpy(busL + i, &x, sizeof x);
+            std::memcpy(busR + i, &y, sizeof y);
+        }
+
+        // Frames i .. i + 3 into the buses.
+        __attribute__((always_inline)) inline void add4(const V* y, int i) {
+            V w[4];
+            for (int j = 0; j < 4; ++j)
+                scale(y[j], i + j, w[j]);
+            if constexpr (Send) {
+                V wet[4], dry[4];
+                for (int j = 0; j < 4; ++j) {
+                    const V s = send + sendStep * static_cast<float>(i + j);
+                    wet[j] = w[j] * s;
+                    dry[j] = w[j] * (1.0f - s);
+                }
+                sum4(left, right, i, wet);
+                sum4(dryLeft, dryRight, i, dry);
+            } else {
+                sum4(left, right, i, w);
             }
         }
     };
@@ -195,24 +248,33 @@ struct VoiceGroupKernel {
         out.dryLeft = dryL;
         out.dryRight = dryR;
 
+        // Frames go in fours (the filter takes them in pairs); four frames that meet a loop
+        // end read the careful way. The last one to three follow one by one.
         int i = 0;
         int safe = in.safeFrames(n);
         if constexpr (Type == kFilterOff) {
             (void)table;
             (void)k;
             (void)envelopes;
-            while (i < n) {
-                for (; i < safe; ++i) {
-                    V x;
-                    in.next(x);
-                    out.add(x, i);
+            while (i + 3 < n) {
+                for (; i + 3 < safe; i += 4) {
+                    V x[4];
+                    for (int j = 0; j < 4; ++j)
+                        in.next(x[j]);
+                    out.add4(x, i);
                 }
-                if (i == n) break;
+                if (i + 3 >= n) break;
+                V x[4];
+                for (int j = 0; j < 4; ++j)
+                    in.nextAtEnd(x[j]);
+                out.add4(x, i);
+                i += 4;
+                safe = i + in.safeFrames(n - i);
+            }
+            for (; i < n; ++i) {
                 V x;
                 in.nextAtEnd(x);
                 out.add(x, i);
-                ++i;
-                safe = i + in.safeFrames(n - i);
             }
         } else {
             // The filter's per-sample coefficients, as FilterKernels::kernelGroup() makes them.
@@ -233,7 +295,9 @@ struct VoiceGroupKernel {
                 qb[j] = 2.0f * g[j] * h;
                 qc[j] = g[j] * qb[j];
             }
-            auto coefs = [&](int j, FilterKernels::Step<V>& st) {
+            // Two steps of the filter from frame j on.
+            auto pair = [&](int j, const V& x0, const V& x1, V& y0, V& y1) {
+                FilterKernels::Step<V> st;
                 V a1;
                 FilterKernels::spread<N>(qa + N * j, st.a0);
                 FilterKernels::spread<N>(qb + N * j, st.b0);
@@ -242,31 +306,35 @@ struct VoiceGroupKernel {
                 FilterKernels::spread<N>(qb + N * (j + 1), st.b1);
                 FilterKernels::spread<N>(qc + N * (j + 1), st.c1);
                 FilterKernels::pairProduct(st, a1);
+                FilterKernels::twoSteps<Type>(st, x0, x1, k, ic1, ic2, y0, y1);
             };
-            // Frames go through the filter in pairs from the first on; a pair that meets a
-            // loop end reads both its frames the careful way.
-            while (i + 1 < n) {
-                for (; i + 1 < safe; i += 2) {
-                    FilterKernels::Step<V> st;
-                    coefs(i, st);
-                    V x0, x1, y0, y1;
-                    in.next(x0);
-                    in.next(x1);
-                    FilterKernels::twoSteps<Type>(st, x0, x1, k, ic1, ic2, y0, y1);
-                    out.add(y0, i);
-                    out.add(y1, i + 1);
+            while (i + 3 < n) {
+                for (; i + 3 < safe; i += 4) {
+                    V x[4], y[4];
+                    for (int j = 0; j < 4; ++j)
+                        in.next(x[j]);
+                    pair(i, x[0], x[1], y[0], y[1]);
+                    pair(i + 2, x[2], x[3], y[2], y[3]);
+                    out.add4(y, i);
                 }
-                if (i + 1 >= n) break;
-                FilterKernels::Step<V> st;
-                coefs(i, st);
+                if (i + 3 >= n) break;
+                V x[4], y[4];
+                for (int j = 0; j < 4; ++j)
+                    in.nextAtEnd(x[j]);
+                pair(i, x[0], x[1], y[0], y[1]);
+                pair(i + 2, x[2], x[3], y[2], y[3]);
+                out.add4(y, i);
+                i += 4;
+                safe = i + in.safeFrames(n - i);
+            }
+            if (i + 1 < n) {
                 V x0, x1, y0, y1;
                 in.nextAtEnd(x0);
                 in.nextAtEnd(x1);
-                FilterKernels::twoSteps<Type>(st, x0, x1, k, ic1, ic2, y0, y1);
+                pair(i, x0, x1, y0, y1);
                 out.add(y0, i);
                 out.add(y1, i + 1);
                 i += 2;
-                safe = i + in.safeFrames(n - i);
             }
             if (i < n) {
                 V x, y, a, b, c;
