@@ -72,6 +72,9 @@ void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR
     Voice* group[4];
     int waiting = 0;
     bool allFit = true;
+    const bool wide = filter.wideKernel();
+    const bool filtered = filter.type() >= kFilterLowpass && filter.type() <= kFilterHighpass;
+    const bool filtering = filterType >= 1 && filterType <= 4;
     for (int slot = kVoiceSlots - 1; slot >= 0; --slot) {
         Voice& v = voices[slot];
         if (!v.active) {
@@ -82,14 +85,17 @@ void Harrow::renderPiece(int n, float* fxL, float* fxR, float* dryL, float* dryR
         if (!v.zone) continue;
         controlVoice(v, n, offset, pieces[waiting]);
         // A group's voices all send everything to the effect bus, or all ramp their sends.
-        allFit = allFit && groupVoices && fitsGroup(v, n, pieces[waiting]) &&
-                 pieces[waiting].wetOnly == pieces[0].wetOnly;
+        // Without AVX2 the pass gains only with a filter and no send ramps; elsewhere the
+        // separate steps are faster there.
+        allFit = allFit && groupVoices && (wide || filtered) && fitsGroup(v, n, pieces[waiting]) &&
+                 pieces[waiting].wetOnly == pieces[0].wetOnly && (wide || pieces[waiting].wetOnly);
         group[waiting++] = &v;
-        if (waiting < 4) continue;
+        // Without a filter to share, a voice that cannot be grouped need not wait.
+        if (waiting < 4 && (allFit || filtering)) continue;
         if (allFit)
             renderGroup(group, pieces, n, fxL, fxR, dryL, dryR);
         else
-            renderSeparately(group, pieces, 4, n, fxL, fxR, dryL, dryR);
+            renderSeparately(group, pieces, waiting, n, fxL, fxR, dryL, dryR);
         waiting = 0;
         allFit = true;
     }
@@ -319,6 +325,8 @@ CORVANE_FILTER_WIDE_TARGET void groupPassWide(const float* table, float k,
     VoiceGroupKernel::run<Type, Send>(table, k, lanes, envelopes, n, b.fxL, b.fxR, b.dryL, b.dryR);
 }
 
+// On the baseline instruction set the pass is only used with a filter and no send ramps
+// (see renderPiece()).
 template <int Type>
 void groupPassOn(bool wide, bool send, const float* table, float k, VoiceGroupKernel::Lane* lanes,
                  FilterEnvelopeSteps* envelopes, int n, const GroupBuses& b) {
@@ -326,9 +334,7 @@ void groupPassOn(bool wide, bool send, const float* table, float k, VoiceGroupKe
         groupPassWide<Type, true>(table, k, lanes, envelopes, n, b);
     else if (wide)
         groupPassWide<Type, false>(table, k, lanes, envelopes, n, b);
-    else if (send)
-        groupPass<Type, true>(table, k, lanes, envelopes, n, b);
-    else
+    else if constexpr (Type != kFilterOff)
         groupPass<Type, false>(table, k, lanes, envelopes, n, b);
 }
 

@@ -189,7 +189,11 @@ TEST(VoiceGroups, GroupedPassGivesTheSameBitsAsTheSeparateSteps) {
             ASSERT_EQ(bits(a.ic2R), bits(b.ic2R)) << "voice " << k;
             ASSERT_EQ(bits(a.prevCutoff), bits(b.prevCutoff)) << "voice " << k;
         }
-        EXPECT_GT(grouped.engine->groupPasses, 100u);
+        // Without AVX2 only filtered voices with everything sent to the effect bus go grouped.
+        if (setup.wide || (setup.filterType > 0 && !setup.modulated))
+            EXPECT_GT(grouped.engine->groupPasses, 100u);
+        else
+            EXPECT_EQ(grouped.engine->groupPasses, 0u);
         EXPECT_EQ(separate.engine->groupPasses, 0u);
     }
 }
