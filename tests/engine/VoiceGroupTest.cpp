@@ -178,6 +178,17 @@ TEST(VoiceGroups, GroupedPassGivesTheSameBitsAsTheSeparateSteps) {
             separate.engine->noteOff(note);
         }
         compare(64 * 30 + 5, "released");
+        compare(64 * 2 + 6, "two frames past a four");  // sub-blocks end in every way
+        compare(64 + 3, "three frames past a four");
+        // The sustain pedal holds released levels (a factor of exactly 1) until it goes up.
+        grouped.engine->releaseRunning = separate.engine->releaseRunning = false;
+        for (int note = 24; note < 128; note += 6) {
+            grouped.engine->noteOff(note);
+            separate.engine->noteOff(note);
+        }
+        compare(64 * 4 + 2, "pedal down");
+        grouped.engine->releaseRunning = separate.engine->releaseRunning = true;
+        compare(64 * 8, "pedal up");
         for (int k = 0; k < kVoiceSlots; ++k) {
             const Voice& a = grouped.engine->voices[k];
             const Voice& b = separate.engine->voices[k];
