@@ -21,6 +21,7 @@
 #include "engine/Lfo.h"
 #include "engine/ModMatrix.h"
 #include "engine/Voice.h"
+#include "engine/VoiceGroupKernel.h"
 #include "fx/DelayModulation.h"
 #include "fx/EffectRack.h"
 #include "patch/PatchRecord.h"
@@ -211,6 +212,10 @@ class Harrow : public Module {
     ModMatrix matrix;
     float filterKeytrack = 0.0f;   // `Filter Keytrack`
     float filterEnvAmount = 0.0f;  // `Filter Env Amt`
+    // Voices that fit go through one pass four at a time (VoiceGroupKernel); off, every voice
+    // takes the separate steps. Both give the same output; the tests compare them.
+    bool groupVoices = true;
+    uint32_t groupPasses = 0;  // grouped passes so far (for the tests and benchmarks)
 
     // control: the current patch's stored effect order into effectOrder, when it names
     // every effect once (applyProgram, and the editor when it lays out its rack panels)
@@ -250,9 +255,23 @@ class Harrow : public Module {
         AmpEnvelopeCoefs ampCoefs;
         FilterEnvelopeCoefs filterCoefs;
         bool pedalDown;
+        double speed;
+        float gainL, gainR, send;     // output targets at the end of the sub-block
+        VoiceGroupKernel::Lane lane;  // filled in by fitsGroup()
+        bool wetOnly;                 // everything goes to the effect bus (fitsGroup())
         alignas(16) float buffer[2 * kSubBlockFrames];
     };
-    void prepareVoice(Voice& v, int frames, int offset, VoicePiece& p);
+    // Modulation, envelope coefficients, speed and output targets, then the samples.
+    void controlVoice(Voice& v, int frames, int offset, VoicePiece& p);
+    void readPiece(Voice& v, int frames, VoicePiece& p);
+    // Whether the voice can go through the grouped pass, and its lane if so; changes nothing.
+    bool fitsGroup(const Voice& v, int frames, VoicePiece& p) const;
+    // The four voices' sub-blocks through VoiceGroupKernel, added into the effect bus.
+    void renderGroup(Voice* const* group, VoicePiece* pieces, int frames, float* fxL, float* fxR,
+                     float* dryL, float* dryR);
+    // Voices that do not all fit: read, filtered and finished the separate way.
+    void renderSeparately(Voice* const* group, VoicePiece* pieces, int count, int frames,
+                          float* fxL, float* fxR, float* dryL, float* dryR);
     void finishVoice(Voice& v, int frames, VoicePiece& p, float* fxL, float* fxR, float* dryL,
                      float* dryR);
     void silenceVoice(Voice& v);
