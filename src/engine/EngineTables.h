@@ -6,7 +6,7 @@ namespace corvane {
 struct EngineTables {
     static constexpr int kPitchRatioSize = 10753;  // 2^(i/1536): 128 steps a semitone, 7 octaves
     static constexpr int kPitchRatioLimit = 10750;
-    static constexpr int kEnvSize = 1025;      // envelope time settings 0..1024
+    static constexpr int kEnvSize = 1025;  // envelope time settings 0..1024
 
     // Per-sample factor bringing a level to a tenth in 2 ms .. 20 s.
     float envTime[kEnvSize];

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "shell/SineInstrument.h"
 #include "TestHost.h"
+#include "shell/SineInstrument.h"
 
 using corvane::test::SineInstrument;
 using corvane::testhost::MidiMessage;

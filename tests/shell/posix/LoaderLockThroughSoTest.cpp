@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "shell/SineInstrument.h"
 #include "TestHost.h"
+#include "shell/SineInstrument.h"
 
 using corvane::test::SineInstrument;
 using corvane::testhost::MidiMessage;
